@@ -1,0 +1,37 @@
+// tamsor: runs a command as a child in the same console and reports its
+// elapsed wall time and CPU times.
+#include "subprocess.h"
+#include "tamsor.h"
+
+using tamsor::Tamsor;
+
+int main(int argc, char** argv) {
+  if (argc == 1) {
+    tamsor::PrintHelp();
+    return 0;
+  }
+  tamsor::ProcessSignal();
+
+  char command_line[tamsor::kCommandBufferSize];
+  if (!tamsor::AssembleCommandLine(argc, argv, command_line,
+                                   sizeof command_line)) {
+    tamsor::PrintTooLong();
+    return -1;
+  }
+
+  Tamsor::Start();
+  tamsor::ChildProcess child;
+  if (!tamsor::CreateChild(command_line, argc, argv, &child)) {
+    tamsor::PrintCannotRun(command_line);
+    return -1;
+  }
+  tamsor::WaitChild(&child);
+
+  tamsor::FILETIME kernel;
+  tamsor::FILETIME user;
+  tamsor::ChildTimes(child, &kernel, &user);
+  Tamsor::SetUSRTime(kernel, user);
+  Tamsor::End();
+  Tamsor::Report();
+  return 0;
+}

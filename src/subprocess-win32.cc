@@ -1,0 +1,77 @@
+// Windows: the child is created from the assembled command line, which its
+// own start-up splits back into arguments.
+#include <windows.h>
+
+#include <csignal>
+
+#include "subprocess.h"
+
+// Have the runtime's start-up expand wildcards in the arguments.
+extern "C" {
+int _dowildcard = -1;
+}
+
+namespace tamsor {
+
+namespace {
+
+FILETIME FromWindows(const ::FILETIME& time) {
+  return FILETIME{time.dwLowDateTime, time.dwHighDateTime};
+}
+
+HANDLE ProcessHandle(const ChildProcess& child) {
+  return reinterpret_cast<HANDLE>(child.id);
+}
+
+}  // namespace
+
+bool CreateChild(char* command_line, int /*argc*/, char** /*argv*/,
+                 ChildProcess* child) {
+  *child = ChildProcess{};
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  // Both handles stay open until the timer exits.
+  if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                      &process)) {
+    return false;
+  }
+  child->id = reinterpret_cast<intptr_t>(process.hProcess);
+  return true;
+}
+
+void WaitChild(ChildProcess* child) {
+  WaitForSingleObject(ProcessHandle(*child), INFINITE);
+}
+
+void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
+  ::FILETIME creation{};
+  ::FILETIME exit{};
+  ::FILETIME kernel_time{};
+  ::FILETIME user_time{};
+  GetProcessTimes(ProcessHandle(child), &creation, &exit, &kernel_time,
+                  &user_time);
+  *kernel = FromWindows(kernel_time);
+  *user = FromWindows(user_time);
+}
+
+timeval ReadMonotonicClock() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  const int64_t ticks_per_second = frequency.QuadPart;
+  const int64_t ticks = counter.QuadPart;
+  return timeval{ticks / ticks_per_second,
+                 (ticks % ticks_per_second) * 1000000 / ticks_per_second};
+}
+
+void InstallSignalHandler(int signum, void (*handler)(int), bool /*one_shot*/) {
+  // The runtime resets a handler to the default once it has run.
+  std::signal(signum, handler);
+}
+
+}  // namespace tamsor

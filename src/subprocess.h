@@ -1,0 +1,57 @@
+// The platform layer: the few operations the timer needs from the operating
+// system, in portable types. One implementation file per platform.
+#ifndef TAMSOR_SUBPROCESS_H_
+#define TAMSOR_SUBPROCESS_H_
+
+#include <cstdint>
+
+namespace tamsor {
+
+// A CPU-time count in 100-nanosecond units, split into two 32-bit halves as
+// Windows delivers it. Other platforms convert into this at the edge.
+struct FILETIME {
+  uint32_t dwLowDateTime;
+  uint32_t dwHighDateTime;
+};
+
+// A clock reading in whole seconds and microseconds within the second.
+struct timeval {
+  int64_t tv_sec;
+  int64_t tv_usec;
+};
+
+// A started child. `id` is the platform's handle for it; the CPU times are
+// filled in by WaitChild where the platform hands them over at that point.
+struct ChildProcess {
+  intptr_t id;
+  FILETIME kernel;
+  FILETIME user;
+};
+
+// Starts the child in the timer's console with its standard handles,
+// environment and current directory. `command_line` is the assembled line;
+// `argv` holds the program and its arguments as the timer received them
+// (argv[argc] is null), for platforms whose process creation takes a vector.
+// Returns false when the program cannot be found or started.
+bool CreateChild(char* command_line, int argc, char** argv,
+                 ChildProcess* child);
+
+// Blocks until the child process itself has ended; caught signals do not
+// end the wait early.
+void WaitChild(ChildProcess* child);
+
+// The CPU time the ended child spent in kernel mode and in user mode.
+void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
+
+// A monotonic, high-resolution clock reading, so that elapsed times survive
+// adjustments of the calendar clock.
+timeval ReadMonotonicClock();
+
+// Installs `handler` for signal `signum`. A one-shot handler gives way to the
+// default action after its first delivery, so that a genuine fault in the
+// timer cannot re-enter a handler that returns forever.
+void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot);
+
+}  // namespace tamsor
+
+#endif  // TAMSOR_SUBPROCESS_H_

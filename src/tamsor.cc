@@ -1,0 +1,127 @@
+#include "tamsor.h"
+
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+
+namespace tamsor {
+
+void PrintHelp(FILE* out) {
+  std::fprintf(out, "tamsor: A \"Linux-time\"-like program for Windows.\n");
+  std::fprintf(out, "Reports: wall time, then CPU time: real = user + sys\n");
+  std::fprintf(out, "Usage:   tamsor [program arguments]\n");
+}
+
+void PrintTooLong(FILE* out) {
+  std::fprintf(out,
+               "Cannot run the command: its command line is longer than "
+               "%zu characters\n",
+               kMaxCommandLine);
+}
+
+void PrintCannotRun(const char* command_line, FILE* out) {
+  std::fprintf(out, "Cannot run the command [ %s ]\n", command_line);
+}
+
+namespace {
+
+struct ShieldedSignal {
+  int signum;
+  // Faults raised by the timer itself must not resume into the faulting
+  // instruction forever, so their handler fires once only.
+  bool one_shot;
+};
+
+constexpr ShieldedSignal kShield[] = {
+    {SIGINT, false}, {SIGILL, true},   {SIGFPE, true},
+    {SIGSEGV, true}, {SIGTERM, false}, {SIGABRT, false},
+};
+
+}  // namespace
+
+void ProcessSignal() {
+  for (const ShieldedSignal& s : kShield) {
+    InstallSignalHandler(s.signum, BlockTermSignal, s.one_shot);
+  }
+}
+
+// Does nothing on purpose: a handler, unlike ignoring the signal, is reset
+// for the child when it starts, so the child reacts as it would untimed.
+void BlockTermSignal(int) {}
+
+bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
+                         size_t size) {
+  if (size == 0) return false;
+  std::memset(buffer, 0, size);
+  const size_t capacity = size - 1;
+  size_t used = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const size_t length = std::strlen(arg);
+    const bool quote = std::strchr(arg, ' ') != nullptr;
+    const size_t needed = length + (quote ? 2 : 0) + 1;
+    if (needed > capacity - used) {
+      std::memset(buffer, 0, used);
+      return false;
+    }
+    if (quote) buffer[used++] = '"';
+    std::memcpy(buffer + used, arg, length);
+    used += length;
+    if (quote) buffer[used++] = '"';
+    buffer[used++] = ' ';
+  }
+  return true;
+}
+
+timeval Tamsor::earlyt;
+timeval Tamsor::latet;
+double Tamsor::walltime;
+double Tamsor::usertime;
+double Tamsor::systime;
+double Tamsor::realtime;
+
+void Tamsor::Start() { earlyt = ReadMonotonicClock(); }
+
+void Tamsor::End() {
+  latet = ReadMonotonicClock();
+  walltime = ElapsedSeconds(earlyt, latet);
+}
+
+double Tamsor::ElapsedSeconds(const timeval& early, const timeval& late) {
+  const int64_t seconds = late.tv_sec - early.tv_sec;
+  const int64_t microseconds = late.tv_usec - early.tv_usec;
+  return static_cast<double>(seconds) +
+         static_cast<double>(microseconds) / 1000000.0;
+}
+
+double Tamsor::FILETIME2Second(const FILETIME& count) {
+  const uint64_t ticks =
+      (static_cast<uint64_t>(count.dwHighDateTime) << 32) | count.dwLowDateTime;
+  const uint64_t milliseconds = ticks / 10000;
+  return static_cast<double>(milliseconds / 1000) +
+         static_cast<double>(milliseconds % 1000) / 1000.0;
+}
+
+void Tamsor::SetUSRTime(const FILETIME& kernel, const FILETIME& user) {
+  usertime = FILETIME2Second(user);
+  systime = FILETIME2Second(kernel);
+  realtime = usertime + systime;
+}
+
+namespace {
+
+void PrintReportLine(FILE* out, const char* label, double seconds) {
+  std::fprintf(out, "%-6s %.3f s\n", label, seconds);
+}
+
+}  // namespace
+
+void Tamsor::Report(FILE* out) {
+  std::fprintf(out, "\n");
+  PrintReportLine(out, "wall", walltime);
+  PrintReportLine(out, "real", realtime);
+  PrintReportLine(out, "user", usertime);
+  PrintReportLine(out, "sys ", systime);
+}
+
+}  // namespace tamsor

@@ -1,0 +1,365 @@
+// Runs the built timer as users do, against the helper child, and checks
+// what it prints and how it exits. The timer under test comes from the
+// environment, so the same suite also drives the Windows build under Wine:
+//   TAMSOR_EXE       the timer
+//   TAMSOR_HELPER    the helper child, as the timer should be given it
+//   TAMSOR_LAUNCHER  optional program that runs the timer (e.g. wine)
+//   TAMSOR_WINDOWS   set when the timer is the Windows build
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "argv.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The build's own programs, unless the environment names others.
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value) return value;
+  const std::string key = name;
+  if (key == "TAMSOR_EXE") return TAMSOR_EXE;
+  if (key == "TAMSOR_HELPER") return TAMSOR_HELPER;
+  return "";
+}
+
+bool Windows() { return !Env("TAMSOR_WINDOWS").empty(); }
+
+// The text-mode line end of the timer's platform.
+std::string Eol(std::string text) {
+  if (!Windows()) return text;
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string Helper() { return Env("TAMSOR_HELPER"); }
+
+struct Outcome {
+  std::string out;
+  int exit_code = -1;  // -1 when killed by a signal
+  int signal = 0;
+  double seconds = 0;  // until the timer itself ended
+};
+
+void SleepFor(double seconds) {
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+// Starts the timer in its own process group, with `args` after its name,
+// runs `during(pid)` while it runs, and collects its standard output.
+Outcome RunTamsor(const std::vector<std::string>& args,
+                  const std::function<void(pid_t)>& during = nullptr) {
+  std::vector<std::string> command;
+  if (!Env("TAMSOR_LAUNCHER").empty())
+    command.push_back(Env("TAMSOR_LAUNCHER"));
+  command.push_back(Env("TAMSOR_EXE"));
+  command.insert(command.end(), args.begin(), args.end());
+  Argv argv(command);
+
+  int out[2];
+  EXPECT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  // The platform's own diagnostics (Wine's) stay out of what is compared.
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, out[1]);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+
+  Outcome outcome;
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, argv.argv()[0], &actions, &attributes,
+                              argv.argv(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(out[1]);
+  if (rc != 0) {
+    ADD_FAILURE() << "cannot start " << command[0];
+    close(out[0]);
+    return outcome;
+  }
+  if (during) during(pid);
+
+  // Read until the timer has ended and its output is closed; a hung timer
+  // fails the test instead of hanging the suite.
+  const auto deadline = start + std::chrono::seconds(60);
+  int status = 0;
+  bool ended = false;
+  bool open = true;
+  while (!ended || open) {
+    if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
+      ended = true;
+      outcome.seconds =
+          std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    if (Clock::now() > deadline) {
+      ADD_FAILURE() << "the timer did not finish in time";
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    if (open) {
+      struct pollfd readable = {out[0], POLLIN, 0};
+      if (poll(&readable, 1, 5) > 0) {
+        char chunk[4096];
+        const ssize_t n = read(out[0], chunk, sizeof chunk);
+        if (n > 0) {
+          outcome.out.append(chunk, static_cast<size_t>(n));
+        } else {
+          open = false;
+        }
+      }
+    } else {
+      SleepFor(0.005);
+    }
+  }
+  close(out[0]);
+  if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
+  return outcome;
+}
+
+struct Report {
+  bool found = false;
+  std::string before;  // the child's output ahead of the report
+  double wall = 0;
+  long real_ms = 0;
+  long user_ms = 0;
+  long sys_ms = 0;
+};
+
+// Reads one report line, "label", spaces to six characters, then a figure
+// with exactly three decimals and " s", at `pos`; advances past it.
+bool ReadReportLine(const std::string& text, const std::string& label,
+                    const std::string& nl, size_t* pos, long* milliseconds) {
+  std::string head = label;
+  head.resize(7, ' ');
+  if (text.compare(*pos, head.size(), head) != 0) return false;
+  size_t at = *pos + head.size();
+  const size_t digits = text.find_first_not_of("0123456789", at);
+  if (digits == std::string::npos || digits == at || text[digits] != '.') {
+    return false;
+  }
+  const std::string whole = text.substr(at, digits - at);
+  const std::string decimals = text.substr(digits + 1, 3);
+  if (decimals.size() != 3 ||
+      decimals.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  at = digits + 4;
+  const std::string end = " s" + nl;
+  if (text.compare(at, end.size(), end) != 0) return false;
+  *pos = at + end.size();
+  *milliseconds = std::stol(whole) * 1000 + std::stol(decimals);
+  return true;
+}
+
+// The report is the last thing printed: a line break, then four lines.
+Report ParseReport(const std::string& out) {
+  const std::string nl = Windows() ? "\r\n" : "\n";
+  Report report;
+  const size_t at = out.rfind(nl + "wall   ");
+  if (at == std::string::npos) return report;
+  size_t pos = at + nl.size();
+  long wall_ms = 0;
+  if (!ReadReportLine(out, "wall", nl, &pos, &wall_ms) ||
+      !ReadReportLine(out, "real", nl, &pos, &report.real_ms) ||
+      !ReadReportLine(out, "user", nl, &pos, &report.user_ms) ||
+      !ReadReportLine(out, "sys ", nl, &pos, &report.sys_ms) ||
+      pos != out.size()) {
+    return report;
+  }
+  report.found = true;
+  report.before = out.substr(0, at);
+  report.wall = wall_ms / 1000.0;
+  return report;
+}
+
+void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
+                      const char* what) {
+  EXPECT_EQ(outcome.exit_code, 0) << what;
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << what << ": no report in:\n" << outcome.out;
+  EXPECT_EQ(report.before, child_output) << what;
+  EXPECT_EQ(report.real_ms, report.user_ms + report.sys_ms) << what;
+}
+
+TEST(EndToEnd, NoArgumentsPrintsTheHelp) {
+  const Outcome outcome = RunTamsor({});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.out,
+            Eol("tamsor: A \"Linux-time\"-like program for Windows.\n"
+                "Reports: wall time, then CPU time: real = user + sys\n"
+                "Usage:   tamsor [program arguments]\n"));
+}
+
+TEST(EndToEnd, ChildReceivesTheArgumentsUnchanged) {
+  if (Windows()) GTEST_SKIP() << "the Windows child re-splits one line";
+  const Outcome outcome =
+      RunTamsor({Helper(), "args", "two words", "", "tab\there", "q\"uote",
+                 "back\\slash\\", "\xc3\xa9\xff", "-h", " "});
+  ExpectReportOnly(outcome,
+                   "argc=10\n<two words>\n<>\n<tab\there>\n<q\"uote>\n"
+                   "<back\\slash\\>\n<\xc3\xa9\xff>\n<-h>\n< >\n",
+                   "argv");
+}
+
+TEST(EndToEnd, ChildGetsTheAssembledLineByteForByte) {
+  if (!Windows()) GTEST_SKIP() << "a POSIX child gets a vector, not a line";
+  const Outcome outcome = RunTamsor({Helper(), "args", "two words", "",
+                                     "tab\there", "q\"uote", "back\\slash\\"});
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out;
+  EXPECT_EQ(outcome.exit_code, 0);
+  const std::string tail =
+      " args \"two words\"  tab\there q\"uote back\\slash\\ >";
+  const size_t at = report.before.find("line=<");
+  ASSERT_NE(at, std::string::npos) << report.before;
+  const std::string line = report.before.substr(
+      at, report.before.find('\n', at) - at - (Windows() ? 1 : 0));
+  EXPECT_EQ(line, "line=<" + Helper() + tail);
+}
+
+TEST(EndToEnd, ExitsZeroWhateverTheChildDid) {
+  std::vector<std::vector<std::string>> endings = {
+      {"exit", "7"}, {"exit", "255"}, {"raise", "SEGV"}, {"raise", "ABRT"}};
+  if (!Windows()) endings.push_back({"raise", "KILL"});
+  for (const auto& ending : endings) {
+    std::vector<std::string> args = {Helper(), "print", "before"};
+    args.insert(args.end(), ending.begin(), ending.end());
+    ExpectReportOnly(RunTamsor(args), "before", ending[1].c_str());
+  }
+}
+
+TEST(EndToEnd, UnstartableCommandsAreReportedWithTheirLine) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"tamsor-no-such-program", "x", "two words"},
+       "Cannot run the command [ tamsor-no-such-program x \"two words\"  ]\n"},
+      {{"-h"}, "Cannot run the command [ -h  ]\n"},
+      {{"--help"}, "Cannot run the command [ --help  ]\n"},
+      {{""}, "Cannot run the command [   ]\n"},  // the empty argument's space
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = RunTamsor(c.args);
+    EXPECT_EQ(outcome.out, Eol(c.message));
+    EXPECT_EQ(outcome.exit_code, 255) << "-1 as a byte";
+  }
+}
+
+TEST(EndToEnd, OverlongCommandLineIsRefusedWithNothingRun) {
+  const std::string refusal =
+      Eol("Cannot run the command: its command line is longer than 32766 "
+          "characters\n");
+  // The helper, "print", "RAN", a final argument and their spaces.
+  const size_t fixed = Helper().size() + 1 + 6 + 4 + 1;
+  const std::string at_limit(32766 - fixed, 'a');
+  ExpectReportOnly(RunTamsor({Helper(), "print", "RAN", at_limit}), "RAN",
+                   "at the limit");
+  const Outcome over = RunTamsor({Helper(), "print", "RAN", at_limit + "a"});
+  EXPECT_EQ(over.out, refusal);
+  EXPECT_EQ(over.exit_code, 255);
+}
+
+TEST(EndToEnd, ReportFollowsTheChildsOutput) {
+  ExpectReportOnly(RunTamsor({Helper(), "print", "partial"}), "partial",
+                   "no final line break");
+  ExpectReportOnly(RunTamsor({Helper(), "println", "whole"}), Eol("whole\n"),
+                   "final line break leaves an empty line");
+}
+
+TEST(EndToEnd, SleepIsTimedWithinLooseBounds) {
+  const Outcome outcome = RunTamsor({Helper(), "sleep", "0.3"});
+  ExpectReportOnly(outcome, "", "sleep");
+  const Report report = ParseReport(outcome.out);
+  EXPECT_GE(report.wall, 0.29);
+  EXPECT_LE(report.wall, 1.0);
+  EXPECT_LE(report.real_ms, 200) << "sleeping costs little CPU";
+}
+
+TEST(EndToEnd, SpinningIsChargedAsCpuTime) {
+  if (Windows()) GTEST_SKIP() << "Wine does not account a child's CPU time";
+  const Outcome outcome = RunTamsor({Helper(), "spin", "0.4"});
+  ExpectReportOnly(outcome, "", "spin");
+  const Report report = ParseReport(outcome.out);
+  EXPECT_GE(report.real_ms, 250);
+  EXPECT_LE(report.real_ms, report.wall * 1000 + 50);
+}
+
+TEST(EndToEnd, InterruptEndsTheChildAndTheTimerReports) {
+  const Outcome outcome = RunTamsor({Helper(), "sleep", "5"}, [](pid_t pid) {
+    SleepFor(Windows() ? 2.0 : 0.5);
+    kill(-pid, SIGINT);
+  });
+  ExpectReportOnly(outcome, "", "interrupted");
+  EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
+}
+
+TEST(EndToEnd, TerminationRequestToTheTimerIsAbsorbed) {
+  if (Windows()) GTEST_SKIP() << "Wine ends its process on SIGTERM";
+  const Outcome outcome = RunTamsor({Helper(), "sleep", "1"}, [](pid_t pid) {
+    SleepFor(0.3);
+    kill(pid, SIGTERM);
+  });
+  ExpectReportOnly(outcome, "", "terminate");
+  EXPECT_GE(ParseReport(outcome.out).wall, 0.95) << "it kept waiting";
+}
+
+TEST(EndToEnd, RepeatedInterruptsWhileTheChildIgnoresThem) {
+  if (Windows()) GTEST_SKIP() << "the runtime absorbs only the first one";
+  const Outcome outcome =
+      RunTamsor({Helper(), "ignore-int", "sleep", "1.2"}, [](pid_t pid) {
+        for (int i = 0; i < 3; ++i) {
+          SleepFor(0.2);
+          kill(-pid, SIGINT);
+        }
+      });
+  ExpectReportOnly(outcome, "", "ignored interrupts");
+  EXPECT_GE(ParseReport(outcome.out).wall, 1.15);
+}
+
+TEST(EndToEnd, GrandchildrenAreNotWaitedFor) {
+  const Outcome outcome = RunTamsor({Helper(), "grandchild", "6"});
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out;
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_LT(outcome.seconds, 4.0);
+  const std::string prefix = "grandchild=";
+  ASSERT_EQ(report.before.rfind(prefix, 0), 0u) << report.before;
+  const long pid = std::stol(report.before.substr(prefix.size()));
+  EXPECT_GT(pid, 0) << "the grandchild did not start";
+  if (!Windows() && pid > 0) {
+    EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0) << "it should still run";
+    kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+}
+
+}  // namespace

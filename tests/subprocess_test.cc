@@ -1,0 +1,82 @@
+#include "subprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "argv.h"
+#include "tamsor.h"
+
+namespace tamsor {
+namespace {
+
+// Runs the helper child with `ops` through the platform layer, the way the
+// timer does.
+bool RunHelper(std::vector<std::string> ops, FILETIME* kernel, FILETIME* user) {
+  std::vector<std::string> args = {"tamsor", TAMSOR_HELPER};
+  args.insert(args.end(), ops.begin(), ops.end());
+  Argv argv(args);
+  char line[kCommandBufferSize];
+  if (!AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line)) {
+    return false;
+  }
+  ChildProcess child;
+  if (!CreateChild(line, argv.argc(), argv.argv(), &child)) return false;
+  WaitChild(&child);
+  ChildTimes(child, kernel, user);
+  return true;
+}
+
+double Seconds(const FILETIME& time) { return Tamsor::FILETIME2Second(time); }
+
+TEST(CreateChild, FailsWhenThereIsNothingToStart) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"no argument vector", {}},
+      {"empty program name", {"tamsor", ""}},
+      {"missing program", {"tamsor", "tamsor-no-such-program-7c1e", "x"}},
+  };
+  for (const auto& c : cases) {
+    Argv argv(c.args);
+    char line[kCommandBufferSize];
+    ASSERT_TRUE(
+        AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line));
+    ChildProcess child;
+    EXPECT_FALSE(CreateChild(line, argv.argc(), argv.argv(), &child)) << c.name;
+  }
+}
+
+TEST(CreateChild, RunsWaitsAndMeasuresTheChild) {
+  FILETIME kernel{};
+  FILETIME user{};
+  ASSERT_TRUE(RunHelper({"spin", "0.3"}, &kernel, &user));
+  const double cpu = Seconds(kernel) + Seconds(user);
+  EXPECT_LE(cpu, 5.0);
+  if (!std::getenv("TAMSOR_NO_CPU_ACCOUNTING")) {
+    EXPECT_GE(cpu, 0.1) << "a child that spins must be charged CPU time";
+  }
+}
+
+TEST(ReadMonotonicClock, NeverGoesBackAndKeepsMicrosecondsInRange) {
+  timeval previous = ReadMonotonicClock();
+  for (int i = 0; i < 100000; ++i) {
+    const timeval now = ReadMonotonicClock();
+    ASSERT_GE(now.tv_usec, 0);
+    ASSERT_LT(now.tv_usec, 1000000);
+    ASSERT_GE(Tamsor::ElapsedSeconds(previous, now), 0.0);
+    previous = now;
+  }
+}
+
+TEST(ProcessSignal, AbsorbsInterruptAndTerminationRequests) {
+  ProcessSignal();
+  // Were either not caught, the test program would end here.
+  for (int signum : {SIGINT, SIGTERM}) EXPECT_EQ(std::raise(signum), 0);
+}
+
+}  // namespace
+}  // namespace tamsor
