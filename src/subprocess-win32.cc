@@ -3,6 +3,13 @@
 #include <windows.h>
 
 #include <csignal>
+#include <cstdio>
+
+// The report's rounding (ties to even) must not depend on the machine's
+// msvcrt.dll.
+#if !defined(__USE_MINGW_ANSI_STDIO) || !__USE_MINGW_ANSI_STDIO
+#error "build with __USE_MINGW_ANSI_STDIO=1"
+#endif
 
 #include "subprocess.h"
 

@@ -1,14 +1,35 @@
 #!/usr/bin/env bash
-# Builds tamsor and runs every test suite: the native build, then the
-# Windows cross build.
+# Builds tamsor and runs every test suite: the native one, then the Windows
+# one under Wine, then checks both packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+jobs=$(nproc)
 
 echo "== native build and tests"
 cmake -S . -B build -DTAMSOR_WERROR=ON
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j 2
 
-echo "== Windows cross build"
-cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DTAMSOR_WERROR=ON
-cmake --build build-win -j "$(nproc)"
+echo "== Windows build, tested under Wine"
+export WINEDEBUG=-all
+cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DTAMSOR_WERROR=ON \
+  -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_tests"
+cmake --build build-win -j "$jobs"
+ctest --test-dir build-win --output-on-failure -j 2
+
+echo "== packages"
+expect_files() {  # ARCHIVE FILE...
+  local archive=$1 listing
+  shift
+  listing=$(cmake -E tar tf "$archive")
+  for file in "$@"; do
+    grep -qx "[^/]*/$file" <<<"$listing" ||
+      { echo "$archive lacks $file"; exit 1; }
+  done
+  echo "$archive: $*"
+}
+(cd build-win && cpack -G ZIP >/dev/null)
+expect_files build-win/tamsor-1.0.0-win64.zip tamsor.exe README.md LICENSE
+(cd build && cpack -G TGZ >/dev/null)
+expect_files build/tamsor-1.0.0-linux-x86_64.tar.gz \
+  bin/tamsor share/doc/tamsor/README.md share/doc/tamsor/LICENSE
