@@ -362,6 +362,96 @@ TEST(EndToEnd, ReportFollowsTheChildsOutput) {
                    "final line break leaves an empty line");
 }
 
+TEST(EndToEnd, OutputThroughAPipeIsKeptWholeAndInOrder) {
+  std::string bulk;
+  for (int n = 0; n < 20000; ++n) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%08d ", n);
+    bulk += line + std::string(54, 'b') + "\n";
+  }
+  ExpectReportOnly(RunTamsor({Helper(), "println", "one", "sleep", "0.1",
+                              "bulk", "20000", "print", "last"}),
+                   Eol("one\n" + bulk + "last"), "1.3 MB through a pipe");
+}
+
+TEST(EndToEnd, ManyArgumentsReachTheChild) {
+  std::vector<std::string> args = {Helper(), "args"};
+  args.insert(args.end(), 10000, "a");
+  const Outcome outcome = RunTamsor(args);
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out.substr(0, 200);
+  EXPECT_EQ(report.before.rfind("argc=10002", 0), 0u);
+  size_t received = 0;
+  for (size_t at = 0; (at = report.before.find("<a>", at)) != std::string::npos;
+       ++at) {
+    ++received;
+  }
+  EXPECT_EQ(received, 10000u);
+}
+
+TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
+  const ScratchFolder folder({"not-executable"});
+  const std::string plain = folder.path() + "/not-executable";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;
+  };
+  std::vector<Case> cases = {
+      {"a directory as the program",
+       {folder.path()},
+       "Cannot run the command [ " + folder.path() + "  ]\n"},
+  };
+  if (!Windows()) {
+    cases.push_back({"a file without the execute bit",
+                     {plain, "x"},
+                     "Cannot run the command [ " + plain + " x  ]\n"});
+    // A million characters, in pieces the kernel accepts.
+    cases.push_back({"a line of a million characters",
+                     std::vector<std::string>(10, std::string(100000, 'm')),
+                     kRefusal});
+  }
+  for (const Case& c : cases) {
+    const Outcome outcome = RunTamsor(c.args);
+    EXPECT_EQ(outcome.out, Eol(c.out)) << c.name;
+    EXPECT_EQ(outcome.exit_code, 255) << c.name;
+  }
+}
+
+TEST(EndToEnd, NoArgumentVectorAtAllDoesNotCrash) {
+  if (Windows()) GTEST_SKIP() << "Wine always passes the program's name";
+  char* no_arguments[] = {nullptr};
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, Env("TAMSOR_EXE").c_str(), &actions, nullptr,
+                        no_arguments, environ),
+            0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char chunk[512];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
+    text.append(chunk, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  // Newer kernels hand over an empty name instead, which asks for the help.
+  if (WEXITSTATUS(status) == 0) {
+    EXPECT_EQ(text.rfind("tamsor: A \"Linux-time\"-like program", 0), 0u)
+        << text;
+  } else {
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    EXPECT_EQ(text, "Cannot run the command [  ]\n");
+  }
+}
+
 TEST(EndToEnd, SleepIsTimedWithinLooseBounds) {
   const Outcome outcome = RunTamsor({Helper(), "sleep", "0.3"});
   ExpectReportOnly(outcome, "", "sleep");

@@ -5,6 +5,7 @@
 //                     then each remaining argument as "<A>", and exit 0
 //   print TEXT        write TEXT without a line break
 //   println TEXT      write TEXT and a line break
+//   bulk LINES        write LINES numbered lines of 64 bytes each
 //   sleep SECONDS     sleep
 //   spin SECONDS      keep the CPU busy in user mode
 //   cpu               print "cpu_ms=N", this process's own user + sys time
@@ -137,6 +138,11 @@ int main(int argc, char** argv) {
       std::fputs(Operand(argc, argv, ++i), stdout);
     } else if (op == "println") {
       std::puts(Operand(argc, argv, ++i));
+    } else if (op == "bulk") {
+      const long lines = std::atol(Operand(argc, argv, ++i));
+      for (long n = 0; n < lines; ++n) {
+        std::printf("%08ld %s\n", n, std::string(54, 'b').c_str());
+      }
     } else if (op == "sleep") {
       std::fflush(stdout);
       SleepSeconds(std::atof(Operand(argc, argv, ++i)));

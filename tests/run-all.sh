@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds tamsor and runs every test suite: the native one, then the Windows
-# one under Wine, then checks both packages.
+# Builds tamsor and runs every test suite: the native one, the same under
+# AddressSanitizer and UBSan, a short fuzzing run, the Windows one under
+# Wine, and checks both packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -9,6 +10,17 @@ echo "== native build and tests"
 cmake -S . -B build -DTAMSOR_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j 2
+
+echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DTAMSOR_WERROR=ON -DTAMSOR_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan --output-on-failure -j 2
+
+echo "== fuzzing the command-line assembly (${TAMSOR_FUZZ_SECONDS:=30} s)"
+CXX=clang++ cmake -S . -B build-fuzz -DTAMSOR_WERROR=ON -DTAMSOR_FUZZ=ON \
+  -DTAMSOR_FUZZ_SECONDS="$TAMSOR_FUZZ_SECONDS"
+cmake --build build-fuzz -j "$jobs" --target fuzz_assemble
+ctest --test-dir build-fuzz --output-on-failure -V | grep -E "Done [0-9]+ runs|Passed|Failed|ERROR"
 
 echo "== Windows build, tested under Wine"
 export WINEDEBUG=-all

@@ -1,0 +1,69 @@
+// libFuzzer target: command-line assembly against a plain reference rule,
+// with buffers of many sizes so that the limit is crossed often.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tamsor.h"
+
+namespace {
+
+// The rule as a user would state it.
+std::string Reference(const std::vector<std::string>& args) {
+  std::string line;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const bool quote = args[i].find(' ') != std::string::npos;
+    line += quote ? "\"" + args[i] + "\"" : args[i];
+    line += ' ';
+  }
+  return line;
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "assembly fault: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  // Byte 0 picks a tiny buffer or the real one; byte 1 sizes the tiny one.
+  const size_t buffer_size =
+      data[0] < 200 ? 1 + data[1] : tamsor::kCommandBufferSize;
+  std::vector<std::string> args = {"tamsor"};
+  std::string current;
+  for (size_t i = 2; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  args.push_back(current);
+
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  // Exactly sized, so that AddressSanitizer sees any write past the end.
+  std::unique_ptr<char[]> buffer(new char[buffer_size]);
+  const bool fits = tamsor::AssembleCommandLine(
+      static_cast<int>(args.size()), argv.data(), buffer.get(), buffer_size);
+
+  const std::string expected = Reference(args);
+  if (expected.size() <= buffer_size - 1) {
+    Check(fits, "a line that fits was refused");
+    Check(expected == buffer.get(), "the line differs from the rule");
+  } else {
+    Check(!fits, "an over-long line was accepted");
+    Check(buffer[0] == '\0', "a refused line was left in the buffer");
+  }
+  return 0;
+}
