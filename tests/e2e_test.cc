@@ -66,11 +66,18 @@ void SleepFor(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+// Something to do to the running timer once its output shows `text`, so
+// that signals are sent only when the child is surely running.
+struct Trigger {
+  std::string text;
+  std::function<void(pid_t)> action;
+};
+
 // Starts the timer in its own process group, with `args` after its name,
-// in `directory` when one is given, runs `during(pid)` while it runs, and
+// in `directory` when one is given, fires `trigger` while it runs, and
 // collects its standard output.
 Outcome RunTamsor(const std::vector<std::string>& args,
-                  const std::function<void(pid_t)>& during = nullptr,
+                  const Trigger& trigger = {},
                   const std::string& directory = "") {
   std::vector<std::string> command;
   if (!Env("TAMSOR_LAUNCHER").empty())
@@ -110,7 +117,7 @@ Outcome RunTamsor(const std::vector<std::string>& args,
     close(out[0]);
     return outcome;
   }
-  if (during) during(pid);
+  bool fired = !trigger.action;
 
   // Read until the timer has ended and its output is closed; a hung timer
   // fails the test instead of hanging the suite.
@@ -137,6 +144,10 @@ Outcome RunTamsor(const std::vector<std::string>& args,
         const ssize_t n = read(out[0], chunk, sizeof chunk);
         if (n > 0) {
           outcome.out.append(chunk, static_cast<size_t>(n));
+          if (!fired && outcome.out.find(trigger.text) != std::string::npos) {
+            fired = true;
+            trigger.action(pid);
+          }
         } else {
           open = false;
         }
@@ -331,7 +342,7 @@ class ScratchFolder {
 TEST(EndToEnd, WildcardsAreExpandedByTheWindowsStartUpOnly) {
   const ScratchFolder folder({"one.txt", "two.txt", "other.dat"});
   const Outcome outcome = RunTamsor(
-      {Helper(), "args", "*.txt", "*.none", "o?e.txt"}, nullptr, folder.path());
+      {Helper(), "args", "*.txt", "*.none", "o?e.txt"}, {}, folder.path());
   const Report report = ParseReport(outcome.out);
   ASSERT_TRUE(report.found) << outcome.out;
   // The arguments, after the helper's count and raw line.
@@ -350,7 +361,7 @@ TEST(EndToEnd, WildcardExpansionPastTheLimitIsRefused) {
   }
   const ScratchFolder folder(names);
   const Outcome outcome =
-      RunTamsor({Helper(), "println", "RAN", "*.txt"}, nullptr, folder.path());
+      RunTamsor({Helper(), "println", "RAN", "*.txt"}, {}, folder.path());
   EXPECT_EQ(outcome.out, Eol(kRefusal));
   EXPECT_EQ(outcome.exit_code, 255);
 }
@@ -471,21 +482,22 @@ TEST(EndToEnd, SpinningIsChargedAsCpuTime) {
 }
 
 TEST(EndToEnd, InterruptEndsTheChildAndTheTimerReports) {
-  const Outcome outcome = RunTamsor({Helper(), "sleep", "5"}, [](pid_t pid) {
-    SleepFor(Windows() ? 2.0 : 0.5);
-    kill(-pid, SIGINT);
-  });
-  ExpectReportOnly(outcome, "", "interrupted");
+  const Outcome outcome =
+      RunTamsor({Helper(), "println", "started", "sleep", "5"},
+                {"started", [](pid_t pid) {
+                   SleepFor(0.2);
+                   kill(-pid, SIGINT);
+                 }});
+  ExpectReportOnly(outcome, Eol("started\n"), "interrupted");
   EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
 }
 
 TEST(EndToEnd, TerminationRequestToTheTimerIsAbsorbed) {
   if (Windows()) GTEST_SKIP() << "a POSIX SIGTERM ends a Wine process outright";
-  const Outcome outcome = RunTamsor({Helper(), "sleep", "1"}, [](pid_t pid) {
-    SleepFor(0.3);
-    kill(pid, SIGTERM);
-  });
-  ExpectReportOnly(outcome, "", "terminate");
+  const Outcome outcome =
+      RunTamsor({Helper(), "println", "started", "sleep", "1"},
+                {"started", [](pid_t pid) { kill(pid, SIGTERM); }});
+  ExpectReportOnly(outcome, "started\n", "terminate");
   EXPECT_GE(ParseReport(outcome.out).wall, 0.95) << "it kept waiting";
 }
 
@@ -493,13 +505,14 @@ TEST(EndToEnd, RepeatedInterruptsWhileTheChildIgnoresThem) {
   // The Windows runtime may reset its handler after the first one.
   if (Windows()) GTEST_SKIP() << "only a first interrupt is absorbed";
   const Outcome outcome =
-      RunTamsor({Helper(), "ignore-int", "sleep", "1.2"}, [](pid_t pid) {
-        for (int i = 0; i < 3; ++i) {
-          SleepFor(0.2);
-          kill(-pid, SIGINT);
-        }
-      });
-  ExpectReportOnly(outcome, "", "ignored interrupts");
+      RunTamsor({Helper(), "ignore-int", "println", "started", "sleep", "1.2"},
+                {"started", [](pid_t pid) {
+                   for (int i = 0; i < 3; ++i) {
+                     SleepFor(0.2);
+                     kill(-pid, SIGINT);
+                   }
+                 }});
+  ExpectReportOnly(outcome, "started\n", "ignored interrupts");
   EXPECT_GE(ParseReport(outcome.out).wall, 1.15);
 }
 
