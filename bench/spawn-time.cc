@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -150,8 +151,8 @@ int main(int argc, char** argv) {
     const size_t distinct =
         std::unique(reported.begin(), reported.end()) - reported.begin();
     reported.resize(distinct);
-    double offset_sum = 0;
-    for (double offset : offsets) offset_sum += offset;
+    const double offset_sum =
+        std::accumulate(offsets.begin(), offsets.end(), 0.0);
     std::printf(
         " reported_median=%.3f offset_mean=%.3f offset_median=%.3f "
         "offset_min=%.3f offset_max=%.3f distinct=%zu lowest=%.3f "

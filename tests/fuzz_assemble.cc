@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "argv.h"
 #include "tamsor.h"
 
 namespace {
@@ -49,13 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   args.push_back(current);
 
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
+  Argv argv(args);
   // Exactly sized, so that AddressSanitizer sees any write past the end.
   std::unique_ptr<char[]> buffer(new char[buffer_size]);
-  const bool fits = tamsor::AssembleCommandLine(
-      static_cast<int>(args.size()), argv.data(), buffer.get(), buffer_size);
+  const bool fits = tamsor::AssembleCommandLine(argv.argc(), argv.argv(),
+                                                buffer.get(), buffer_size);
 
   const std::string expected = Reference(args);
   if (expected.size() <= buffer_size - 1) {
