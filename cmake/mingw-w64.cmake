@@ -14,6 +14,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Every program is static, so that none needs the toolchain's runtime DLLs.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
 # CTest runs the Windows test programs under Wine.
 find_program(TAMSOR_WINE NAMES wine wine64)
 if(TAMSOR_WINE)
