@@ -31,6 +31,9 @@ bool CreateChild(char* /*command_line*/, int argc, char** argv,
   *child = ChildProcess{};
   // No program named: nothing to try.
   if (argc < 2) return false;
+  // Were SIGCHLD ignored, as a caller may hand it down, the kernel would
+  // reap the child itself and its CPU times would be lost.
+  signal(SIGCHLD, SIG_DFL);
   pid_t pid = 0;
   if (posix_spawnp(&pid, argv[1], nullptr, nullptr, argv + 1, environ) != 0) {
     return false;

@@ -7,27 +7,11 @@
 #include <vector>
 
 #include "argv.h"
+#include "run_helper.h"
 #include "tamsor.h"
 
 namespace tamsor {
 namespace {
-
-// Runs the helper child with `ops` through the platform layer, the way the
-// timer does.
-bool RunHelper(std::vector<std::string> ops, FILETIME* kernel, FILETIME* user) {
-  std::vector<std::string> args = {"tamsor", TAMSOR_HELPER};
-  args.insert(args.end(), ops.begin(), ops.end());
-  Argv argv(args);
-  char line[kCommandBufferSize];
-  if (!AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line)) {
-    return false;
-  }
-  ChildProcess child;
-  if (!CreateChild(line, argv.argc(), argv.argv(), &child)) return false;
-  WaitChild(&child);
-  ChildTimes(child, kernel, user);
-  return true;
-}
 
 double Seconds(const FILETIME& time) { return Tamsor::FILETIME2Second(time); }
 

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "run_helper.h"
 #include "tamsor.h"
 
 namespace tamsor {
@@ -43,6 +44,22 @@ TEST(Shield, IsAHandlerNotIgnoreSoChildrenKeepTheirDefaults) {
     EXPECT_EQ(current.sa_handler, &BlockTermSignal) << signum;
     EXPECT_TRUE(current.sa_flags & SA_RESTART) << signum;
   }
+}
+
+// With SIGCHLD ignored the kernel would reap the child itself and its CPU
+// times would be lost; a caller may well hand the timer that setting.
+TEST(ChildDeathTest, CpuTimesSurviveAnInheritedSigchldIgnore) {
+  EXPECT_EXIT(
+      {
+        signal(SIGCHLD, SIG_IGN);
+        FILETIME kernel{};
+        FILETIME user{};
+        const bool ran = RunHelper({"spin", "0.3"}, &kernel, &user);
+        const double cpu =
+            Tamsor::FILETIME2Second(kernel) + Tamsor::FILETIME2Second(user);
+        std::exit(ran && cpu >= 0.1 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
