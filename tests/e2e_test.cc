@@ -259,8 +259,8 @@ TEST(EndToEnd, ChildGetsTheAssembledLineByteForByte) {
       " args \"two words\"  tab\there q\"uote back\\slash\\ >";
   const size_t at = report.before.find("line=<");
   ASSERT_NE(at, std::string::npos) << report.before;
-  const std::string line = report.before.substr(
-      at, report.before.find('\n', at) - at - (Windows() ? 1 : 0));
+  const std::string line =
+      report.before.substr(at, report.before.find("\r\n", at) - at);
   EXPECT_EQ(line, "line=<" + Helper() + tail);
 }
 
