@@ -73,19 +73,12 @@ struct Trigger {
   std::function<void(pid_t)> action;
 };
 
-// Starts the timer in its own process group, with `args` after its name,
-// in `directory` when one is given, fires `trigger` while it runs, and
-// collects its standard output.
-Outcome RunTamsor(const std::vector<std::string>& args,
-                  const Trigger& trigger = {},
-                  const std::string& directory = "") {
-  std::vector<std::string> command;
-  if (!Env("TAMSOR_LAUNCHER").empty())
-    command.push_back(Env("TAMSOR_LAUNCHER"));
-  command.push_back(Env("TAMSOR_EXE"));
-  command.insert(command.end(), args.begin(), args.end());
-  Argv argv(command);
-
+// Starts `program` (looked up in PATH) with the argument vector `argv` in
+// its own process group, in `directory` when one is given, fires `trigger`
+// while it runs, and collects its standard output.
+Outcome RunProgram(const std::string& program, char** argv,
+                   const Trigger& trigger = {},
+                   const std::string& directory = "") {
   int out[2];
   EXPECT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
@@ -107,13 +100,13 @@ Outcome RunTamsor(const std::vector<std::string>& args,
   Outcome outcome;
   const auto start = Clock::now();
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argv.argv()[0], &actions, &attributes,
-                              argv.argv(), environ);
+  const int rc =
+      posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   close(out[1]);
   if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << command[0];
+    ADD_FAILURE() << "cannot start " << program;
     close(out[0]);
     return outcome;
   }
@@ -160,6 +153,20 @@ Outcome RunTamsor(const std::vector<std::string>& args,
   if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
   return outcome;
+}
+
+// Runs the timer, through the launcher if there is one, with `args` after
+// its name.
+Outcome RunTamsor(const std::vector<std::string>& args,
+                  const Trigger& trigger = {},
+                  const std::string& directory = "") {
+  std::vector<std::string> command;
+  if (!Env("TAMSOR_LAUNCHER").empty())
+    command.push_back(Env("TAMSOR_LAUNCHER"));
+  command.push_back(Env("TAMSOR_EXE"));
+  command.insert(command.end(), args.begin(), args.end());
+  Argv argv(command);
+  return RunProgram(command[0], argv.argv(), trigger, directory);
 }
 
 struct Report {
@@ -435,34 +442,15 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
 TEST(EndToEnd, NoArgumentVectorAtAllDoesNotCrash) {
   if (Windows()) GTEST_SKIP() << "Wine always passes the program's name";
   char* no_arguments[] = {nullptr};
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, Env("TAMSOR_EXE").c_str(), &actions, nullptr,
-                        no_arguments, environ),
-            0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  std::string text;
-  char chunk[512];
-  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) {
-    text.append(chunk, static_cast<size_t>(n));
-  }
-  close(out[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  const Outcome outcome = RunProgram(Env("TAMSOR_EXE"), no_arguments);
+  ASSERT_EQ(outcome.signal, 0) << "killed by signal " << outcome.signal;
   // Newer kernels hand over an empty name instead, which asks for the help.
-  if (WEXITSTATUS(status) == 0) {
-    EXPECT_EQ(text.rfind("tamsor: A \"Linux-time\"-like program", 0), 0u)
-        << text;
+  if (outcome.exit_code == 0) {
+    EXPECT_EQ(outcome.out.rfind("tamsor: A \"Linux-time\"-like program", 0), 0u)
+        << outcome.out;
   } else {
-    EXPECT_EQ(WEXITSTATUS(status), 255);
-    EXPECT_EQ(text, "Cannot run the command [  ]\n");
+    EXPECT_EQ(outcome.exit_code, 255);
+    EXPECT_EQ(outcome.out, "Cannot run the command [  ]\n");
   }
 }
 

@@ -140,8 +140,9 @@ int main(int argc, char** argv) {
       std::puts(Operand(argc, argv, ++i));
     } else if (op == "bulk") {
       const long lines = std::atol(Operand(argc, argv, ++i));
+      const std::string filler(54, 'b');
       for (long n = 0; n < lines; ++n) {
-        std::printf("%08ld %s\n", n, std::string(54, 'b').c_str());
+        std::printf("%08ld %s\n", n, filler.c_str());
       }
     } else if (op == "sleep") {
       std::fflush(stdout);

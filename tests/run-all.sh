@@ -41,7 +41,7 @@ expect_files() {  # ARCHIVE FILE...
   echo "$archive: $*"
 }
 (cd build-win && cpack -G ZIP >/dev/null)
-expect_files build-win/tamsor-1.0.0-win64.zip tamsor.exe README.md LICENSE
+expect_files build-win/tamsor-*-win64.zip tamsor.exe README.md LICENSE
 (cd build && cpack -G TGZ >/dev/null)
-expect_files build/tamsor-1.0.0-linux-x86_64.tar.gz \
+expect_files build/tamsor-*-linux-x86_64.tar.gz \
   bin/tamsor share/doc/tamsor/README.md share/doc/tamsor/LICENSE
