@@ -1,6 +1,6 @@
 // tamsor: runs a command as a child in the same console and reports its
 // elapsed wall time and CPU times.
-#include "subprocess.h"
+#include "platform.h"
 #include "tamsor.h"
 
 using tamsor::Tamsor;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "subprocess.h"
+#include "platform.h"
 
 namespace tamsor {
 

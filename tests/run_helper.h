@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "argv.h"
-#include "subprocess.h"
+#include "platform.h"
 #include "tamsor.h"
 
 namespace tamsor {

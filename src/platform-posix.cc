@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
-#include "subprocess.h"
+#include "platform.h"
 
 extern char** environ;
 

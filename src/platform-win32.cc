@@ -11,7 +11,7 @@
 #error "build with __USE_MINGW_ANSI_STDIO=1"
 #endif
 
-#include "subprocess.h"
+#include "platform.h"
 
 // Have the runtime's start-up expand wildcards in the arguments.
 extern "C" {

@@ -1,7 +1,7 @@
 // The platform layer: the few operations the timer needs from the operating
 // system, in portable types. One implementation file per platform.
-#ifndef TAMSOR_SUBPROCESS_H_
-#define TAMSOR_SUBPROCESS_H_
+#ifndef TAMSOR_PLATFORM_H_
+#define TAMSOR_PLATFORM_H_
 
 #include <cstdint>
 
@@ -54,4 +54,4 @@ void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot);
 
 }  // namespace tamsor
 
-#endif  // TAMSOR_SUBPROCESS_H_
+#endif  // TAMSOR_PLATFORM_H_

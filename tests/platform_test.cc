@@ -1,4 +1,4 @@
-#include "subprocess.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
