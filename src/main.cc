@@ -12,8 +12,12 @@ int main(int argc, char** argv) {
   }
   tamsor::ProcessSignal();
 
-  char command_line[tamsor::kCommandBufferSize];
-  if (!tamsor::AssembleCommandLine(argc, argv, command_line,
+  // Only a child that is handed one line needs it assembled, and to fit;
+  // elsewhere the child gets the argument vector itself, of any length, and
+  // the buffer's pages, being static, are never even touched.
+  static char command_line[tamsor::kCommandBufferSize];
+  if (tamsor::ChildTakesOneLine() &&
+      !tamsor::AssembleCommandLine(argc, argv, command_line,
                                    sizeof command_line)) {
     tamsor::PrintTooLong();
     return -1;
@@ -22,7 +26,7 @@ int main(int argc, char** argv) {
   Tamsor::Start();
   tamsor::ChildProcess child;
   if (!tamsor::CreateChild(command_line, argc, argv, &child)) {
-    tamsor::PrintCannotRun(command_line);
+    tamsor::PrintCannotRun(argc, argv);
     return -1;
   }
   tamsor::WaitChild(&child);

@@ -32,6 +32,8 @@ HANDLE ProcessHandle(const ChildProcess& child) {
 
 }  // namespace
 
+bool ChildTakesOneLine() { return true; }
+
 bool CreateChild(char* command_line, int /*argc*/, char** /*argv*/,
                  ChildProcess* child) {
   *child = ChildProcess{};
@@ -77,8 +79,9 @@ timeval ReadMonotonicClock() {
 }
 
 void InstallSignalHandler(int signum, void (*handler)(int), bool /*one_shot*/) {
-  // The runtime resets a handler to the default once it has run.
-  std::signal(signum, handler);
+  // The runtime resets a handler to the default once it has run. An ignore
+  // set before the timer's own start-up stays.
+  if (std::signal(signum, handler) == SIG_IGN) std::signal(signum, SIG_IGN);
 }
 
 }  // namespace tamsor

@@ -28,11 +28,17 @@ struct ChildProcess {
   FILETIME user;
 };
 
+// Whether process creation takes the child's command line as one string
+// (Windows), which must then fit the command buffer, rather than the
+// argument vector itself.
+bool ChildTakesOneLine();
+
 // Starts the child in the timer's console with its standard handles,
-// environment and current directory. `command_line` is the assembled line;
-// `argv` holds the program and its arguments as the timer received them
-// (argv[argc] is null), for platforms whose process creation takes a vector.
-// Returns false when the program cannot be found or started.
+// environment and current directory, and all other process state as the
+// timer received it. `command_line` is the assembled line, where
+// ChildTakesOneLine; `argv` holds the program and its arguments as the timer
+// received them (argv[argc] is null), for platforms whose process creation
+// takes a vector. Returns false when the program cannot be found or started.
 bool CreateChild(char* command_line, int argc, char** argv,
                  ChildProcess* child);
 
@@ -47,9 +53,11 @@ void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
 // adjustments of the calendar clock.
 timeval ReadMonotonicClock();
 
-// Installs `handler` for signal `signum`. A one-shot handler gives way to the
-// default action after its first delivery, so that a genuine fault in the
-// timer cannot re-enter a handler that returns forever.
+// Installs `handler` for signal `signum`, unless the timer was started with
+// that signal ignored: then the ignore stays, for the child to inherit. A
+// one-shot handler gives way to the default action after its first
+// delivery, so that a genuine fault in the timer cannot re-enter a handler
+// that returns forever.
 void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot);
 
 }  // namespace tamsor

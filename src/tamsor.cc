@@ -19,8 +19,19 @@ void PrintTooLong(FILE* out) {
                kMaxCommandLine);
 }
 
-void PrintCannotRun(const char* command_line, FILE* out) {
-  std::fprintf(out, "Cannot run the command [ %s ]\n", command_line);
+namespace {
+
+// The one quoting rule, for the child's line and the failure message alike.
+bool NeedsQuotes(const char* arg) { return std::strchr(arg, ' ') != nullptr; }
+
+}  // namespace
+
+void PrintCannotRun(int argc, char* const* argv, FILE* out) {
+  std::fprintf(out, "Cannot run the command [ ");
+  for (int i = 1; i < argc; ++i) {
+    std::fprintf(out, NeedsQuotes(argv[i]) ? "\"%s\" " : "%s ", argv[i]);
+  }
+  std::fprintf(out, " ]\n");
 }
 
 namespace {
@@ -58,7 +69,7 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const size_t length = std::strlen(arg);
-    const bool quote = std::strchr(arg, ' ') != nullptr;
+    const bool quote = NeedsQuotes(arg);
     const size_t needed = length + (quote ? 2 : 0) + 1;
     if (needed > capacity - used) {
       std::memset(buffer, 0, used);

@@ -19,8 +19,9 @@ void PrintHelp(FILE* out = stdout);
 // Printed instead of running anything when the line would not fit.
 void PrintTooLong(FILE* out = stdout);
 
-// Printed when the child cannot be created.
-void PrintCannotRun(const char* command_line, FILE* out = stdout);
+// Printed when the child cannot be created: the line assembled from
+// argv[1] .. argv[argc-1], written piece by piece, so however long it is.
+void PrintCannotRun(int argc, char* const* argv, FILE* out = stdout);
 
 // Shields the timer against interrupt and termination signals for the run.
 void ProcessSignal();

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -73,12 +74,12 @@ struct Trigger {
   std::function<void(pid_t)> action;
 };
 
-// Starts `program` (looked up in PATH) with the argument vector `argv` in
-// its own process group, in `directory` when one is given, fires `trigger`
-// while it runs, and collects its standard output.
+// Starts `program` (looked up in PATH) with the argument vector `argv`, in
+// its own process group unless `own_group` is false, in `directory` when one
+// is given, fires `trigger` while it runs, and collects its standard output.
 Outcome RunProgram(const std::string& program, char** argv,
                    const Trigger& trigger = {},
-                   const std::string& directory = "") {
+                   const std::string& directory = "", bool own_group = true) {
   int out[2];
   EXPECT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
@@ -94,7 +95,7 @@ Outcome RunProgram(const std::string& program, char** argv,
   }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  if (own_group) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
 
   Outcome outcome;
@@ -155,16 +156,21 @@ Outcome RunProgram(const std::string& program, char** argv,
   return outcome;
 }
 
-// Runs the timer, through the launcher if there is one, with `args` after
-// its name.
-Outcome RunTamsor(const std::vector<std::string>& args,
-                  const Trigger& trigger = {},
-                  const std::string& directory = "") {
+// The timer's own argument vector, through the launcher if there is one,
+// with `args` after its name.
+std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
   std::vector<std::string> command;
   if (!Env("TAMSOR_LAUNCHER").empty())
     command.push_back(Env("TAMSOR_LAUNCHER"));
   command.push_back(Env("TAMSOR_EXE"));
   command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+Outcome RunTamsor(const std::vector<std::string>& args,
+                  const Trigger& trigger = {},
+                  const std::string& directory = "") {
+  const std::vector<std::string> command = TamsorCommand(args);
   Argv argv(command);
   return RunProgram(command[0], argv.argv(), trigger, directory);
 }
@@ -283,16 +289,23 @@ TEST(EndToEnd, ExitsZeroWhateverTheChildDid) {
 }
 
 TEST(EndToEnd, UnstartableCommandsAreReportedWithTheirLine) {
-  const struct {
+  struct Case {
     std::vector<std::string> args;
     std::string message;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {{"tamsor-no-such-program", "x", "two words"},
        "Cannot run the command [ tamsor-no-such-program x \"two words\"  ]\n"},
       {{"-h"}, "Cannot run the command [ -h  ]\n"},
       {{"--help"}, "Cannot run the command [ --help  ]\n"},
       {{""}, "Cannot run the command [   ]\n"},  // the empty argument's space
   };
+  if (!Windows()) {  // no line limit: the message shows the whole line
+    const std::string long_arg(40000, 'x');
+    cases.push_back({{"tamsor-no-such-program", long_arg, "a b"},
+                     "Cannot run the command [ tamsor-no-such-program " +
+                         long_arg + " \"a b\"  ]\n"});
+  }
   for (const auto& c : cases) {
     const Outcome outcome = RunTamsor(c.args);
     EXPECT_EQ(outcome.out, Eol(c.message));
@@ -304,19 +317,17 @@ const char kRefusal[] =
     "Cannot run the command: its command line is longer than 32766 "
     "characters\n";
 
-TEST(EndToEnd, OverlongCommandLineIsRefusedWithNothingRun) {
+TEST(EndToEnd, WindowsLineLimitDoesNotApplyOnPosix) {
   // Windows limits the timer's own command line too, so only wildcard
   // expansion can take the child's line past the limit there.
   if (Windows()) GTEST_SKIP() << "covered by the wildcard case";
   // The helper, "print RAN exit 0", the long argument and their spaces.
   const size_t fixed = Helper().size() + 1 + 16 + 1 + 1;
   const std::string at_limit(32766 - fixed, 'a');
-  ExpectReportOnly(RunTamsor({Helper(), "print", "RAN", "exit", "0", at_limit}),
-                   "RAN", "at the limit");
-  const Outcome over =
-      RunTamsor({Helper(), "print", "RAN", "exit", "0", at_limit + "a"});
-  EXPECT_EQ(over.out, kRefusal);
-  EXPECT_EQ(over.exit_code, 255);
+  for (const std::string& arg : {at_limit, at_limit + "a"}) {
+    ExpectReportOnly(RunTamsor({Helper(), "print", "RAN", "exit", "0", arg}),
+                     "RAN", arg == at_limit ? "at the limit" : "one over");
+  }
 }
 
 // A scratch folder with files of the given names, removed afterwards.
@@ -333,6 +344,20 @@ class ScratchFolder {
       if (file) std::fclose(file);
       names_.push_back(name);
     }
+  }
+  // Adds a file holding `text`, executable when asked; returns its path.
+  std::string Add(const std::string& name, const std::string& text,
+                  bool executable) {
+    const std::string file_path = path_ + "/" + name;
+    FILE* file = std::fopen(file_path.c_str(), "w");
+    EXPECT_NE(file, nullptr) << name;
+    if (file) {
+      std::fputs(text.c_str(), file);
+      std::fclose(file);
+    }
+    if (executable) chmod(file_path.c_str(), 0755);
+    names_.push_back(name);
+    return file_path;
   }
   ~ScratchFolder() {
     for (const std::string& name : names_) {
@@ -411,31 +436,85 @@ TEST(EndToEnd, OneToTenThousandArgumentsReachTheChild) {
 }
 
 TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
-  const ScratchFolder folder({"not-executable"});
+  ScratchFolder folder({"not-executable"});
   const std::string plain = folder.path() + "/not-executable";
   struct Case {
     const char* name;
     std::vector<std::string> args;
-    std::string out;
+    std::string out;  // the whole output, or the child's ahead of a report
+    bool runs;
   };
   std::vector<Case> cases = {
       {"a directory as the program",
        {folder.path()},
-       "Cannot run the command [ " + folder.path() + "  ]\n"},
+       "Cannot run the command [ " + folder.path() + "  ]\n",
+       false},
   };
   if (!Windows()) {
     cases.push_back({"a file without the execute bit",
                      {plain, "x"},
-                     "Cannot run the command [ " + plain + " x  ]\n"});
+                     "Cannot run the command [ " + plain + " x  ]\n",
+                     false});
+    // Run through /bin/sh, as a shell would.
+    cases.push_back({"a script without #!",
+                     {folder.Add("no-shebang", "echo \"hi $1\"\n", true), "x"},
+                     "hi x\n",
+                     true});
     // A million characters, in pieces the kernel accepts.
-    cases.push_back({"a line of a million characters",
-                     std::vector<std::string>(10, std::string(100000, 'm')),
-                     kRefusal});
+    std::vector<std::string> million = {Helper(), "print", "RAN", "exit", "0"};
+    million.insert(million.end(), 10, std::string(100000, 'm'));
+    cases.push_back({"a line of a million characters", million, "RAN", true});
   }
   for (const Case& c : cases) {
     const Outcome outcome = RunTamsor(c.args);
-    EXPECT_EQ(outcome.out, Eol(c.out)) << c.name;
-    EXPECT_EQ(outcome.exit_code, 255) << c.name;
+    if (c.runs) {
+      ExpectReportOnly(outcome, c.out, c.name);
+    } else {
+      EXPECT_EQ(outcome.out, Eol(c.out)) << c.name;
+      EXPECT_EQ(outcome.exit_code, 255) << c.name;
+    }
+  }
+}
+
+// What the child starts with, run bare and under the timer by callers in
+// different states: only its parent may differ.
+TEST(EndToEnd, ChildInheritsTheCallersProcessState) {
+  if (Windows()) GTEST_SKIP() << "POSIX process state";
+  const struct {
+    const char* name;
+    std::vector<std::string> caller;  // helper operations ahead of the exec
+  } cases[] = {
+      {"nothing ignored or blocked", {}},
+      {"signals ignored",
+       {"ignore", "INT", "ignore", "TERM", "ignore", "QUIT", "ignore", "HUP",
+        "ignore", "CHLD", "ignore", "PIPE"}},
+      {"USR1 blocked", {"block", "USR1"}},
+      {"umask 077 and nice +3", {"umask", "077", "nice", "3"}},
+  };
+  std::string unchanged;
+  for (const auto& c : cases) {
+    // Each caller starts from a known state, whatever the test inherited.
+    std::vector<std::string> bare = {Helper(), "default-signals"};
+    bare.insert(bare.end(), c.caller.begin(), c.caller.end());
+    bare.push_back("exec");
+    std::vector<std::string> timed = bare;
+    const std::vector<std::string> timer = TamsorCommand({Helper(), "state"});
+    timed.insert(timed.end(), timer.begin(), timer.end());
+    bare.insert(bare.end(), {Helper(), "state"});
+    Argv bare_argv(bare);
+    Argv timed_argv(timed);
+    // In the test's own process group, so that both runs share it.
+    const Outcome untimed =
+        RunProgram(Helper(), bare_argv.argv(), {}, "", false);
+    ASSERT_NE(untimed.out.find("environ: "), std::string::npos)
+        << c.name << ": " << untimed.out;
+    if (unchanged.empty()) {
+      unchanged = untimed.out;
+    } else {
+      EXPECT_NE(untimed.out, unchanged) << c.name << ": the state did not show";
+    }
+    ExpectReportOnly(RunProgram(Helper(), timed_argv.argv(), {}, "", false),
+                     untimed.out, c.name);
   }
 }
 
@@ -495,14 +574,14 @@ TEST(EndToEnd, TerminationRequestToTheTimerIsAbsorbed) {
 TEST(EndToEnd, RepeatedInterruptsWhileTheChildIgnoresThem) {
   // The Windows runtime may reset its handler after the first one.
   if (Windows()) GTEST_SKIP() << "only a first interrupt is absorbed";
-  const Outcome outcome =
-      RunTamsor({Helper(), "ignore-int", "println", "started", "sleep", "1.2"},
-                {"started", [](pid_t pid) {
-                   for (int i = 0; i < 3; ++i) {
-                     SleepFor(0.2);
-                     kill(-pid, SIGINT);
-                   }
-                 }});
+  const Outcome outcome = RunTamsor(
+      {Helper(), "ignore", "INT", "println", "started", "sleep", "1.2"},
+      {"started", [](pid_t pid) {
+         for (int i = 0; i < 3; ++i) {
+           SleepFor(0.2);
+           kill(-pid, SIGINT);
+         }
+       }});
   ExpectReportOnly(outcome, "started\n", "ignored interrupts");
   EXPECT_GE(ParseReport(outcome.out).wall, 1.15);
 }

@@ -57,6 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                 buffer.get(), buffer_size);
 
   const std::string expected = Reference(args);
+  // The failure message shows the same line, at any length.
+  char* message = nullptr;
+  size_t message_size = 0;
+  FILE* out = open_memstream(&message, &message_size);
+  tamsor::PrintCannotRun(argv.argc(), argv.argv(), out);
+  std::fclose(out);
+  Check(message == "Cannot run the command [ " + expected + " ]\n",
+        "the failure message differs from the rule");
+  std::free(message);
+
   if (expected.size() <= buffer_size - 1) {
     Check(fits, "a line that fits was refused");
     Check(expected == buffer.get(), "the line differs from the rule");

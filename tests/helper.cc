@@ -7,12 +7,25 @@
 //   println TEXT      write TEXT and a line break
 //   bulk LINES        write LINES numbered lines of 64 bytes each
 //   sleep SECONDS     sleep
-//   spin SECONDS      keep the CPU busy in user mode
+//   spin SECONDS      keep the CPU busy in user mode until this process has
+//                     used SECONDS more CPU time, however loaded the machine
 //   cpu               print "cpu_ms=N", this process's own user + sys time
 //   exit CODE         exit with CODE
-//   raise SIGNAL      raise SEGV, ABRT, INT, TERM or KILL
-//   ignore-int        ignore SIGINT from here on
+//   raise SIGNAL      raise SIGNAL (SEGV, ABRT, INT, TERM; KILL on POSIX)
+//   ignore SIGNAL     ignore SIGNAL from here on
 //   grandchild SECS   start a detached copy that sleeps SECS, print its pid
+// POSIX only, to be a caller in a given state or to show that state:
+//   default-signals   set every signal to its default action, those the C
+//                     library keeps for itself too, and block none
+//   block SIGNAL      add SIGNAL to the signal mask
+//   umask OCTAL       set the file mode creation mask
+//   nice N            add N to the nice value
+//   exec PROGRAM ...  replace this process with PROGRAM and the rest
+//   state             print what this process started with: ignored and
+//                     blocked signals, open descriptors, umask, nice value,
+//                     process group and session, RLIMIT_NOFILE, working
+//                     directory and a hash of the environment
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,10 +36,16 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <fstream>
 extern char** environ;
 #endif
 
@@ -42,16 +61,6 @@ void SleepSeconds(double seconds) {
   while (nanosleep(&left, &left) != 0) {
   }
 #endif
-}
-
-volatile unsigned long long sink;
-
-void Spin(double seconds) {
-  const auto until =
-      std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (std::chrono::steady_clock::now() < until) {
-    for (int i = 0; i < 100000; ++i) sink = sink + i;
-  }
 }
 
 long long OwnCpuMilliseconds() {
@@ -70,13 +79,33 @@ long long OwnCpuMilliseconds() {
 #endif
 }
 
+volatile unsigned long long sink;
+
+// Counts CPU time, not wall time, so that a loaded machine only makes it
+// take longer.
+void Spin(double seconds) {
+  const long long until =
+      OwnCpuMilliseconds() + static_cast<long long>(seconds * 1000);
+  while (OwnCpuMilliseconds() < until) {
+    for (int i = 0; i < 100000; ++i) sink = sink + i;
+  }
+}
+
 int SignalNamed(const std::string& name) {
   if (name == "SEGV") return SIGSEGV;
   if (name == "ABRT") return SIGABRT;
   if (name == "INT") return SIGINT;
   if (name == "TERM") return SIGTERM;
 #ifndef _WIN32
-  if (name == "KILL") return SIGKILL;
+  const struct {
+    const char* name;
+    int signum;
+  } more[] = {{"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP},
+              {"CHLD", SIGCHLD}, {"PIPE", SIGPIPE}, {"USR1", SIGUSR1}};
+  for (const auto& m : more) {
+    // cppcheck-suppress useStlAlgorithm
+    if (name == m.name) return m.signum;
+  }
 #endif
   std::fprintf(stderr, "helper: unknown signal %s\n", name.c_str());
   std::exit(99);
@@ -122,6 +151,95 @@ const char* Operand(int argc, char** argv, int i) {
   return argv[i];
 }
 
+#ifndef _WIN32
+// The process state a child inherits, one item a line; the parent is left
+// out, as the one thing a timer may change.
+void PrintState() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigIgn:", 0) == 0 || line.rfind("SigBlk:", 0) == 0) {
+      std::printf("%s\n", line.c_str());
+    }
+  }
+  std::printf("fds:");
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (const dirent* entry = readdir(fds)) {
+      if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == dirfd(fds)) {
+        continue;
+      }
+      std::printf(" %s", entry->d_name);
+    }
+    closedir(fds);
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  errno = 0;
+  const int nice_value = getpriority(PRIO_PROCESS, 0);
+  struct rlimit files {};
+  getrlimit(RLIMIT_NOFILE, &files);
+  char cwd[PATH_MAX] = "";
+  if (!getcwd(cwd, sizeof cwd)) std::strcpy(cwd, "?");
+  unsigned long long hash = 1469598103934665603ull;  // FNV-1a
+  for (char** var = environ; *var; ++var) {
+    for (const char* c = *var; *c; ++c) {
+      hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    }
+    hash = (hash ^ 0xff) * 1099511628211ull;
+  }
+  std::printf(
+      "\numask: %04o\nnice: %d\npgrp: %ld\nsession: %ld\n"
+      "nofile: %llu %llu\ncwd: %s\nenviron: %016llx\n",
+      static_cast<unsigned>(mask), nice_value, static_cast<long>(getpgrp()),
+      static_cast<long>(getsid(0)),
+      static_cast<unsigned long long>(files.rlim_cur),
+      static_cast<unsigned long long>(files.rlim_max), cwd, hash);
+}
+
+// The POSIX-only operations; returns the index of the last argument used,
+// or 0 for an operation it does not know.
+int PosixOperation(int argc, char** argv, int i) {
+  const std::string op = argv[i];
+  if (op == "default-signals") {
+    // The C library's own signals are out of reach of sigaction.
+    // The kernel's struct: handler (SIG_DFL), flags, restorer, mask.
+    const unsigned long to_default[4] = {};
+    for (int signum = 1; signum <= 64; ++signum) {
+      if (signum == SIGKILL || signum == SIGSTOP) continue;
+      syscall(SYS_rt_sigaction, signum, &to_default, nullptr, 8);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    return i;
+  } else if (op == "block") {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SignalNamed(Operand(argc, argv, i + 1)));
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+    return i + 1;
+  } else if (op == "umask") {
+    umask(static_cast<mode_t>(
+        std::strtol(Operand(argc, argv, i + 1), nullptr, 8)));
+    return i + 1;
+  } else if (op == "nice") {
+    errno = 0;
+    if (nice(std::atoi(Operand(argc, argv, i + 1))) == -1 && errno != 0) {
+      std::perror("helper: nice");
+    }
+    return i + 1;
+  } else if (op == "exec") {
+    const char* program = Operand(argc, argv, i + 1);
+    execvp(program, argv + i + 1);
+    std::fprintf(stderr, "helper: cannot exec %s\n", program);
+    std::exit(96);
+  } else if (op == "state") {
+    PrintState();
+    return i;
+  }
+  return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,12 +275,19 @@ int main(int argc, char** argv) {
     } else if (op == "raise") {
       std::fflush(stdout);
       std::raise(SignalNamed(Operand(argc, argv, ++i)));
-    } else if (op == "ignore-int") {
-      std::signal(SIGINT, SIG_IGN);
+    } else if (op == "ignore") {
+      std::signal(SignalNamed(Operand(argc, argv, ++i)), SIG_IGN);
     } else if (op == "grandchild") {
       std::printf("grandchild=%lld\n",
                   StartGrandchild(argv[0], Operand(argc, argv, ++i)));
     } else {
+#ifndef _WIN32
+      if (const int last = PosixOperation(argc, argv, i)) {
+        i = last;
+        std::fflush(stdout);
+        continue;
+      }
+#endif
       std::fprintf(stderr, "helper: unknown operation %s\n", op.c_str());
       return 97;
     }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
 
+#include "argv.h"
 #include "run_helper.h"
 #include "tamsor.h"
 
@@ -36,13 +39,33 @@ TEST(ShieldDeathTest, FaultSignalsAreAbsorbedOnceThenTakeEffect) {
   }
 }
 
-TEST(Shield, IsAHandlerNotIgnoreSoChildrenKeepTheirDefaults) {
+// A handler, unlike an ignore, is reset for the child when it starts, so the
+// child reacts as it would untimed; an ignore from the caller must stay for
+// the same reason. Returns the first signal the shield got wrong, or 0.
+int WronglyShielded(bool ignored_before) {
+  const int shielded[] = {SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM, SIGABRT};
+  for (int signum : shielded) {
+    if (ignored_before) signal(signum, SIG_IGN);
+  }
   ProcessSignal();
-  for (int signum : {SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM, SIGABRT}) {
+  for (int signum : shielded) {
     struct sigaction current {};
-    ASSERT_EQ(sigaction(signum, nullptr, &current), 0);
-    EXPECT_EQ(current.sa_handler, &BlockTermSignal) << signum;
-    EXPECT_TRUE(current.sa_flags & SA_RESTART) << signum;
+    sigaction(signum, nullptr, &current);
+    const bool right = ignored_before
+                           ? current.sa_handler == SIG_IGN
+                           : current.sa_handler == &BlockTermSignal &&
+                                 (current.sa_flags & SA_RESTART);
+    if (!right) return signum;
+  }
+  return 0;
+}
+
+TEST(ShieldDeathTest, IsAHandlerButKeepsTheCallersIgnores) {
+  for (bool ignored_before : {false, true}) {
+    EXPECT_EXIT(std::exit(WronglyShielded(ignored_before)),
+                testing::ExitedWithCode(0), "")
+        << (ignored_before ? "ignored before" : "default before")
+        << "; the exit code is the signal shielded wrongly";
   }
 }
 
@@ -58,6 +81,22 @@ TEST(ChildDeathTest, CpuTimesSurviveAnInheritedSigchldIgnore) {
         const double cpu =
             Tamsor::FILETIME2Second(kernel) + Tamsor::FILETIME2Second(user);
         std::exit(ran && cpu >= 0.1 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// A program that cannot be started still was a process for a moment; it
+// must be reaped, not left behind.
+TEST(ChildDeathTest, FailedStartLeavesNoChildBehind) {
+  EXPECT_EXIT(
+      {
+        Argv argv({"tamsor", "tamsor-no-such-program-7c1e"});
+        ChildProcess child;
+        const bool started =
+            CreateChild(nullptr, argv.argc(), argv.argv(), &child);
+        const bool none_left =
+            waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+        std::exit(!started && none_left ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
 }

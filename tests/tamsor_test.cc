@@ -70,6 +70,12 @@ TEST(AssembleCommandLine, JoinsArgumentsAsTheyStand) {
     bool fits = false;
     EXPECT_EQ(Assembled(c.args, kCommandBufferSize, &fits), c.line) << c.name;
     EXPECT_TRUE(fits) << c.name;
+    // The failure message shows the very line the child would get.
+    Argv argv(c.args);
+    EXPECT_EQ(
+        Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
+        "Cannot run the command [ " + c.line + " ]\n")
+        << c.name;
   }
 }
 
@@ -236,10 +242,13 @@ TEST(Texts, HelpIsThreeLinesLaidOutInColumns) {
 }
 
 TEST(Texts, FailureMessages) {
-  EXPECT_EQ(Captured([](FILE* f) { PrintCannotRun("nope \"a b\" ", f); }),
-            "Cannot run the command [ nope \"a b\"  ]\n");
-  EXPECT_EQ(Captured([](FILE* f) { PrintCannotRun("", f); }),
+  EXPECT_EQ(Captured([](FILE* f) { PrintCannotRun(0, nullptr, f); }),
             "Cannot run the command [  ]\n");
+  const std::string long_arg(100000, 'x');  // past any buffer of the timer
+  Argv argv({"tamsor", long_arg, "a b"});
+  EXPECT_EQ(
+      Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
+      "Cannot run the command [ " + long_arg + " \"a b\"  ]\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLong(f); }),
             "Cannot run the command: its command line is longer than 32766 "
             "characters\n");

@@ -7,8 +7,16 @@ tamsor=$1
 helper=$2
 command -v tmux >/dev/null || { echo "tmux is not installed"; exit 77; }
 
-tmux_() { tmux -L "tamsor-test-$$" "$@"; }
-trap 'tmux_ kill-server 2>/dev/null || true' EXIT
+# Each case gets a server on a socket of its own: a new server on the socket
+# of one just killed may find it still going away.
+case_no=0
+tmux_() { tmux -L "tamsor-test-$$-$case_no" "$@"; }
+cleanup() {
+  for ((n = 0; n <= case_no; n++)); do
+    tmux -L "tamsor-test-$$-$n" kill-server 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
 
 screen() { tmux_ capture-pane -p -t test; }
 fail() {
@@ -40,6 +48,7 @@ running() { ! screen | grep -q "^EXIT="; }
 # it and prints its exit status; the pane stays on screen in any case.
 start() {
   tmux_ kill-server 2>/dev/null || true
+  case_no=$((case_no + 1))
   tmux_ start-server \; set -g remain-on-exit on \; \
     new-session -d -s test -x 100 -y 30 \
     bash -c '"$@"; echo "EXIT=$?"' bash "$tamsor" "$helper" "$@"
@@ -58,7 +67,7 @@ awk -v w="$(wall)" 'BEGIN { exit !(w < 4) }' || fail "the child outlived Ctrl+C"
 echo "ok: Ctrl+C ends the child; report shown, exit 0 (wall $(wall) s)"
 
 # 2. A child that ignores SIGINT: two Ctrl+C and the timer keeps waiting.
-start ignore-int println started sleep 3 println finished
+start ignore INT println started sleep 3 println finished
 wait_for started 5 || fail "the child did not start"
 tmux_ send-keys -t test C-c
 sleep 0.5
