@@ -2,13 +2,19 @@
 // monotonic clock; optionally reads the figure a timer reported.
 //
 //   spawn-time [--runs N] [--grab LABEL] [--sweep BASE STEP] -- COMMAND...
+//              [-- COMMAND...]...
 //
+// Several commands run in turn, one run of each in every round, so that a
+// change in the machine's load falls on all of them alike; each round starts
+// with the next command, so that none always runs first.
 // The command's standard output and error are read through a pipe. With
 // --grab, the last line that begins with LABEL gives the reported figure
 // (the first number after the label, in seconds). With --sweep, an argument
 // "{}" becomes BASE + (run % 10) * STEP, so that durations spread over a
 // millisecond and the rounding of three-decimal figures averages out.
-// Prints one line of key=value pairs, times in milliseconds.
+// Prints one line of key=value pairs per command, times in milliseconds;
+// after the first command, cost= is the median over the rounds of each run
+// minus the first command's run of the same round.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -88,6 +94,48 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The figures of one command over all its runs.
+struct Series {
+  char** command;
+  std::vector<int> placeholders;
+  std::vector<double> outside;
+  std::vector<double> reported;
+  std::vector<double> offsets;
+};
+
+void PrintSeries(const Series& s, const Series* baseline, bool grabbed) {
+  std::vector<double> reported = s.reported;
+  std::printf("runs=%zu median=%.3f min=%.3f max=%.3f", s.outside.size(),
+              Median(s.outside),
+              *std::min_element(s.outside.begin(), s.outside.end()),
+              *std::max_element(s.outside.begin(), s.outside.end()));
+  if (baseline) {
+    std::vector<double> costs;
+    for (size_t run = 0; run < s.outside.size(); ++run) {
+      costs.push_back(s.outside[run] - baseline->outside[run]);
+    }
+    std::printf(" cost=%.3f", Median(costs));
+  }
+  if (grabbed) {
+    const double reported_median = Median(reported);
+    std::sort(reported.begin(), reported.end());
+    const size_t distinct =
+        std::unique(reported.begin(), reported.end()) - reported.begin();
+    reported.resize(distinct);
+    const double offset_sum =
+        std::accumulate(s.offsets.begin(), s.offsets.end(), 0.0);
+    std::printf(
+        " reported_median=%.3f offset_mean=%.3f offset_median=%.3f "
+        "offset_min=%.3f offset_max=%.3f distinct=%zu lowest=%.3f "
+        "highest=%.3f",
+        reported_median, offset_sum / s.offsets.size(), Median(s.offsets),
+        *std::min_element(s.offsets.begin(), s.offsets.end()),
+        *std::max_element(s.offsets.begin(), s.offsets.end()), distinct,
+        reported.front(), reported.back());
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,62 +154,49 @@ int main(int argc, char** argv) {
       sweep_step = std::atof(argv[++i]);
     }
   }
-  if (i + 1 >= argc || runs < 1) {
-    std::fprintf(stderr,
-                 "usage: spawn-time [--runs N] [--grab LABEL] -- COMMAND...\n");
-    return 2;
-  }
-  char** command = argv + i + 1;
-  std::vector<int> placeholders;
-  for (int arg = 0; command[arg]; ++arg) {
-    if (sweep_base >= 0 && !std::strcmp(command[arg], "{}")) {
-      placeholders.push_back(arg);
+  // Each "--" ends the previous command and starts the next.
+  std::vector<Series> series;
+  for (; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--")) {
+      argv[i] = nullptr;
+      if (i + 1 < argc && std::strcmp(argv[i + 1], "--") != 0) {
+        series.push_back(Series{argv + i + 1, {}, {}, {}, {}});
+      }
+    } else if (sweep_base >= 0 && !std::strcmp(argv[i], "{}")) {
+      series.back().placeholders.push_back(i);
     }
+  }
+  if (series.empty() || runs < 1) {
+    std::fprintf(stderr,
+                 "usage: spawn-time [--runs N] [--grab LABEL] [--sweep BASE "
+                 "STEP] -- COMMAND... [-- COMMAND...]...\n");
+    return 2;
   }
   char swept[32] = "";
 
   std::string output;
-  std::vector<double> outside;
-  std::vector<double> reported;
-  std::vector<double> offsets;
   for (int run = -1; run < runs; ++run) {  // run -1 warms the caches
     std::snprintf(swept, sizeof swept, "%.4f",
                   sweep_base + ((run + 10) % 10) * sweep_step);
-    for (int arg : placeholders) command[arg] = swept;
-    const double seconds = RunOnce(command, &output);
-    if (run < 0) continue;
-    outside.push_back(seconds * 1000);
-    if (!label.empty()) {
+    for (size_t k = 0; k < series.size(); ++k) {
+      Series& s = series[(run + 1 + k) % series.size()];
+      for (int arg : s.placeholders) argv[arg] = swept;
+      const double seconds = RunOnce(s.command, &output);
+      if (run < 0) continue;
+      s.outside.push_back(seconds * 1000);
+      if (label.empty()) continue;
       const double figure = Grab(output, label);
       if (figure < 0) {
         std::fprintf(stderr, "spawn-time: no '%s' in:\n%s", label.c_str(),
                      output.c_str());
         return 1;
       }
-      reported.push_back(figure * 1000);
-      offsets.push_back(figure * 1000 - seconds * 1000);
+      s.reported.push_back(figure * 1000);
+      s.offsets.push_back(figure * 1000 - seconds * 1000);
     }
   }
-  std::printf("runs=%d median=%.3f min=%.3f max=%.3f", runs, Median(outside),
-              *std::min_element(outside.begin(), outside.end()),
-              *std::max_element(outside.begin(), outside.end()));
-  if (!label.empty()) {
-    const double reported_median = Median(reported);
-    std::sort(reported.begin(), reported.end());
-    const size_t distinct =
-        std::unique(reported.begin(), reported.end()) - reported.begin();
-    reported.resize(distinct);
-    const double offset_sum =
-        std::accumulate(offsets.begin(), offsets.end(), 0.0);
-    std::printf(
-        " reported_median=%.3f offset_mean=%.3f offset_median=%.3f "
-        "offset_min=%.3f offset_max=%.3f distinct=%zu lowest=%.3f "
-        "highest=%.3f",
-        reported_median, offset_sum / offsets.size(), Median(offsets),
-        *std::min_element(offsets.begin(), offsets.end()),
-        *std::max_element(offsets.begin(), offsets.end()), distinct,
-        reported.front(), reported.back());
+  for (const Series& s : series) {
+    PrintSeries(s, &s == &series[0] ? nullptr : &series[0], !label.empty());
   }
-  std::printf("\n");
   return 0;
 }
