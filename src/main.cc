@@ -16,11 +16,18 @@ int main(int argc, char** argv) {
   // elsewhere the child gets the argument vector itself, of any length, and
   // the buffer's pages, being static, are never even touched.
   static char command_line[tamsor::kCommandBufferSize];
-  if (tamsor::ChildTakesOneLine() &&
-      !tamsor::AssembleCommandLine(argc, argv, command_line,
-                                   sizeof command_line)) {
-    tamsor::PrintTooLong();
-    return -1;
+  if (tamsor::ChildTakesOneLine()) {
+    // cmd.exe runs a batch file: what the caller quoted as data must not
+    // reach it as command syntax.
+    if (const char* unsafe = tamsor::UnsafeBatchArgument(argc, argv)) {
+      tamsor::PrintUnsafeBatchArgument(unsafe);
+      return -1;
+    }
+    if (!tamsor::AssembleCommandLine(argc, argv, command_line,
+                                     sizeof command_line)) {
+      tamsor::PrintTooLong();
+      return -1;
+    }
   }
 
   Tamsor::Start();

@@ -1,5 +1,6 @@
 #include "tamsor.h"
 
+#include <cctype>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -19,17 +20,62 @@ void PrintTooLong(FILE* out) {
                kMaxCommandLine);
 }
 
+void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
+  std::fprintf(out,
+               "Cannot run the command: a batch file cannot be given this "
+               "argument safely: %s\n",
+               arg);
+}
+
 namespace {
 
+// What cmd.exe reads as command syntax unless it stands within quotes.
+constexpr char kBatchSyntax[] = "&|<>^";
+
+bool RunsABatchFile(int argc, char* const* argv) {
+  return argc >= 2 && IsBatchFile(argv[1]);
+}
+
 // The one quoting rule, for the child's line and the failure message alike.
-bool NeedsQuotes(const char* arg) { return std::strchr(arg, ' ') != nullptr; }
+bool NeedsQuotes(const char* arg, bool batch) {
+  return std::strchr(arg, ' ') != nullptr ||
+         (batch && std::strpbrk(arg, kBatchSyntax) != nullptr);
+}
 
 }  // namespace
 
+bool IsBatchFile(const char* program) {
+  size_t length = std::strlen(program);
+  while (length > 0 &&
+         (program[length - 1] == '.' || program[length - 1] == ' ')) {
+    --length;
+  }
+  if (length < 4) return false;
+  char extension[5] = {};
+  for (size_t i = 0; i < 4; ++i) {
+    extension[i] = static_cast<char>(
+        std::tolower(static_cast<unsigned char>(program[length - 4 + i])));
+  }
+  return std::strcmp(extension, ".bat") == 0 ||
+         std::strcmp(extension, ".cmd") == 0;
+}
+
+const char* UnsafeBatchArgument(int argc, char* const* argv) {
+  if (!RunsABatchFile(argc, argv)) return nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool quote_and_syntax = std::strchr(arg, '"') != nullptr &&
+                                  std::strpbrk(arg, kBatchSyntax) != nullptr;
+    if (quote_and_syntax || std::strpbrk(arg, "\r\n") != nullptr) return arg;
+  }
+  return nullptr;
+}
+
 void PrintCannotRun(int argc, char* const* argv, FILE* out) {
+  const bool batch = RunsABatchFile(argc, argv);
   std::fprintf(out, "Cannot run the command [ ");
   for (int i = 1; i < argc; ++i) {
-    std::fprintf(out, NeedsQuotes(argv[i]) ? "\"%s\" " : "%s ", argv[i]);
+    std::fprintf(out, NeedsQuotes(argv[i], batch) ? "\"%s\" " : "%s ", argv[i]);
   }
   std::fprintf(out, " ]\n");
 }
@@ -65,11 +111,12 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
   if (size == 0) return false;
   std::memset(buffer, 0, size);
   const size_t capacity = size - 1;
+  const bool batch = RunsABatchFile(argc, argv);
   size_t used = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const size_t length = std::strlen(arg);
-    const bool quote = NeedsQuotes(arg);
+    const bool quote = NeedsQuotes(arg, batch);
     const size_t needed = length + (quote ? 2 : 0) + 1;
     if (needed > capacity - used) {
       std::memset(buffer, 0, used);

@@ -23,15 +23,31 @@ void PrintTooLong(FILE* out = stdout);
 // argv[1] .. argv[argc-1], written piece by piece, so however long it is.
 void PrintCannotRun(int argc, char* const* argv, FILE* out = stdout);
 
+// Printed instead of running a batch file that would take an argument as
+// command syntax.
+void PrintUnsafeBatchArgument(const char* arg, FILE* out = stdout);
+
+// Whether Windows runs `program` through cmd.exe: its name, once trailing
+// dots and spaces are dropped as Windows drops them, ends in .bat or .cmd,
+// in any case.
+bool IsBatchFile(const char* program);
+
+// Where argv[1] is a batch file, the first argument that cmd.exe would not
+// take as data however it is quoted: one holding a double quote together
+// with any of & | < > ^, or a line break, which ends cmd.exe's command.
+// Null when there is none or the program is no batch file.
+const char* UnsafeBatchArgument(int argc, char* const* argv);
+
 // Shields the timer against interrupt and termination signals for the run.
 void ProcessSignal();
 void BlockTermSignal(int);
 
 // Joins argv[1] .. argv[argc-1] into `buffer`: an argument holding a space
-// is wrapped in double quotes, nothing is escaped, and every argument is
-// followed by one space. `buffer` is zero-filled first. Returns false,
-// having written nothing past `size`, when the line needs more than
-// `size` - 1 characters.
+// (or, where argv[1] is a batch file, any of & | < > ^, so that cmd.exe
+// takes it as data) is wrapped in double quotes, nothing is escaped, and
+// every argument is followed by one space. `buffer` is zero-filled first.
+// Returns false, having written nothing past `size`, when the line needs more
+// than `size` - 1 characters.
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size);
 

@@ -156,23 +156,33 @@ Outcome RunProgram(const std::string& program, char** argv,
   return outcome;
 }
 
-// The timer's own argument vector, through the launcher if there is one,
-// with `args` after its name.
-std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
-  std::vector<std::string> command;
+// `command` run through the launcher, if there is one.
+std::vector<std::string> Launched(const std::vector<std::string>& command) {
+  std::vector<std::string> launched;
   if (!Env("TAMSOR_LAUNCHER").empty())
-    command.push_back(Env("TAMSOR_LAUNCHER"));
-  command.push_back(Env("TAMSOR_EXE"));
+    launched.push_back(Env("TAMSOR_LAUNCHER"));
+  launched.insert(launched.end(), command.begin(), command.end());
+  return launched;
+}
+
+// The timer's own argument vector, with `args` after its name.
+std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> command = {Env("TAMSOR_EXE")};
   command.insert(command.end(), args.begin(), args.end());
-  return command;
+  return Launched(command);
+}
+
+Outcome RunCommand(const std::vector<std::string>& command,
+                   const Trigger& trigger = {},
+                   const std::string& directory = "") {
+  Argv argv(command);
+  return RunProgram(command[0], argv.argv(), trigger, directory);
 }
 
 Outcome RunTamsor(const std::vector<std::string>& args,
                   const Trigger& trigger = {},
                   const std::string& directory = "") {
-  const std::vector<std::string> command = TamsorCommand(args);
-  Argv argv(command);
-  return RunProgram(command[0], argv.argv(), trigger, directory);
+  return RunCommand(TamsorCommand(args), trigger, directory);
 }
 
 struct Report {
@@ -386,6 +396,38 @@ TEST(EndToEnd, WildcardsAreExpandedByTheWindowsStartUpOnly) {
                         : "<*.txt>\n<*.none>\n<o?e.txt>\n");
 }
 
+// A Unicode program reads the line as UTF-16: bare and timed it must see
+// the same characters, none of them turned into '?'.
+TEST(EndToEnd, UnicodeArgumentsReachTheChildIntact) {
+  if (!Windows()) GTEST_SKIP() << "a POSIX child gets the bytes themselves";
+  const struct {
+    const char* name;
+    std::string arg;
+    std::vector<std::string> files;  // in the folder the timer runs in
+    std::string units;
+  } cases[] = {
+      {"Japanese", "日本語", {}, "<65e5 672c 8a9e>"},
+      {"accented Latin", "Ünïcödé", {}, "<00dc 006e 00ef 0063 00f6 0064 00e9>"},
+      {"Greek", "Ελληνικά", {}, "<0395 03bb 03bb 03b7 03bd 03b9 03ba 03ac>"},
+      {"an emoji outside the BMP", "😀", {}, "<d83d de00>"},
+      {"with a space", "two 日本", {}, "<0074 0077 006f 0020 65e5 672c>"},
+      {"a wildcard matching a non-ASCII name",
+       "*.txt",
+       {"日本.txt", "other.dat"},
+       "<65e5 672c 002e 0074 0078 0074>"},
+  };
+  for (const auto& c : cases) {
+    const ScratchFolder folder(c.files);
+    const std::vector<std::string> args = {Helper(), "wargs", c.arg};
+    const std::string expected = Eol(c.units + "\n");
+    ExpectReportOnly(RunTamsor(args, {}, folder.path()), expected, c.name);
+    // Started directly, the helper expands no wildcards.
+    if (c.files.empty()) {
+      EXPECT_EQ(RunCommand(Launched(args)).out, expected) << c.name << ", bare";
+    }
+  }
+}
+
 TEST(EndToEnd, WildcardExpansionPastTheLimitIsRefused) {
   if (!Windows()) GTEST_SKIP() << "the shell expands wildcards here";
   std::vector<std::string> names;
@@ -443,6 +485,7 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
     std::vector<std::string> args;
     std::string out;  // the whole output, or the child's ahead of a report
     bool runs;
+    bool in_folder = false;
   };
   std::vector<Case> cases = {
       {"a directory as the program",
@@ -464,9 +507,46 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
     std::vector<std::string> million = {Helper(), "print", "RAN", "exit", "0"};
     million.insert(million.end(), 10, std::string(100000, 'm'));
     cases.push_back({"a line of a million characters", million, "RAN", true});
+  } else {
+    // cmd.exe runs these: what the caller quoted as data must stay data,
+    // and %1 arrive as the caller quoted it.
+    const std::string script = "@echo off\r\necho [%1]\r\n";
+    folder.Add("t.bat", script, false);
+    folder.Add("T2.CMD", script, false);
+    const std::string unsafe = "a\"&echo.INJECTED";
+    cases.insert(
+        cases.end(),
+        {{"& for a batch file",
+          {"t.bat", "a&echo.INJECTED"},
+          "[\"a&echo.INJECTED\"]\r\n",
+          true,
+          true},
+         {"| for a batch file",
+          {"t.bat", "a|echo.INJECTED"},
+          "[\"a|echo.INJECTED\"]\r\n",
+          true,
+          true},
+         {"a .CMD name in capitals",
+          {"T2.CMD", "a&echo.INJECTED"},
+          "[\"a&echo.INJECTED\"]\r\n",
+          true,
+          true},
+         {"a plain argument for a batch file",
+          {"t.bat", "plain"},
+          "[plain]\r\n",
+          true,
+          true},
+         {"a quote and & for a batch file",
+          {"t.bat", unsafe},
+          "Cannot run the command: a batch file cannot be given this argument "
+          "safely: " +
+              unsafe + "\n",
+          false,
+          true}});
   }
   for (const Case& c : cases) {
-    const Outcome outcome = RunTamsor(c.args);
+    const Outcome outcome =
+        RunTamsor(c.args, {}, c.in_folder ? folder.path() : "");
     if (c.runs) {
       ExpectReportOnly(outcome, c.out, c.name);
     } else {

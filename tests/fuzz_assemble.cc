@@ -1,5 +1,6 @@
 // libFuzzer target: command-line assembly against a plain reference rule,
 // with buffers of many sizes so that the limit is crossed often.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +14,29 @@
 
 namespace {
 
-// The rule as a user would state it.
+// The rule as a user would state it: quote a space, and for a batch file
+// also what cmd.exe reads as syntax.
+bool Batch(const std::vector<std::string>& args) {
+  if (args.size() < 2) return false;
+  std::string name = args[1];
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    name.pop_back();
+  }
+  if (name.size() < 4) return false;
+  std::string extension = name.substr(name.size() - 4);
+  for (char& c : extension) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return extension == ".bat" || extension == ".cmd";
+}
+
 std::string Reference(const std::vector<std::string>& args) {
+  const bool batch = Batch(args);
   std::string line;
   for (size_t i = 1; i < args.size(); ++i) {
-    const bool quote = args[i].find(' ') != std::string::npos;
+    const bool quote =
+        args[i].find(' ') != std::string::npos ||
+        (batch && args[i].find_first_of("&|<>^") != std::string::npos);
     line += quote ? "\"" + args[i] + "\"" : args[i];
     line += ' ';
   }

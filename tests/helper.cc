@@ -3,6 +3,9 @@
 //
 //   args A B ...      print "argc=N", "line=<raw command line>" on Windows,
 //                     then each remaining argument as "<A>", and exit 0
+//   wargs A B ...     Windows: split GetCommandLineW as CommandLineToArgvW
+//                     does and print each remaining argument's UTF-16 units
+//                     in hex, as "<65e5 672c>", and exit 0
 //   print TEXT        write TEXT without a line break
 //   println TEXT      write TEXT and a line break
 //   bulk LINES        write LINES numbered lines of 64 bytes each
@@ -35,6 +38,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -142,6 +147,23 @@ long long StartGrandchild(const char* self, const char* seconds) {
   return rc == 0 ? pid : -1;
 #endif
 }
+
+#ifdef _WIN32
+// The arguments as a Unicode program sees them, after the one at `op`.
+void PrintWideArguments(int op) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int j = op + 1; wide && j < count; ++j) {
+    std::printf("<");
+    for (const wchar_t* unit = wide[j]; *unit; ++unit) {
+      std::printf(unit == wide[j] ? "%04x" : " %04x",
+                  static_cast<unsigned>(*unit));
+    }
+    std::printf(">\n");
+  }
+  LocalFree(wide);
+}
+#endif
 
 const char* Operand(int argc, char** argv, int i) {
   if (i >= argc) {
@@ -252,6 +274,11 @@ int main(int argc, char** argv) {
 #endif
       for (int j = i + 1; j < argc; ++j) std::printf("<%s>\n", argv[j]);
       return 0;
+#ifdef _WIN32
+    } else if (op == "wargs") {
+      PrintWideArguments(i);
+      return 0;
+#endif
     } else if (op == "print") {
       std::fputs(Operand(argc, argv, ++i), stdout);
     } else if (op == "println") {

@@ -65,6 +65,35 @@ TEST(AssembleCommandLine, JoinsArgumentsAsTheyStand) {
        "\xc3\xa9t\xe9\xff "},
       {"option-like", {"tamsor", "-h"}, "-h "},
       {"timer's name alone", {"tamsor"}, ""},
+      // cmd.exe runs a batch file: its syntax is quoted to stay data.
+      {"batch: & | < > ^ quoted",
+       {"tamsor", "t.bat", "a&b", "c|d", "e<f", "g>h", "i^j"},
+       R"(t.bat "a&b" "c|d" "e<f" "g>h" "i^j" )"},
+      {"batch: plain arguments unchanged",
+       {"tamsor", "t.bat", "plain", "%x%", "a\"b"},
+       "t.bat plain %x% a\"b "},
+      {"batch: .CMD in capitals",
+       {"tamsor", "T.CMD", "a&b"},
+       R"(T.CMD "a&b" )"},
+      {"batch: trailing dots and spaces dropped",
+       {"tamsor", "run.bat. .", "a|b"},
+       R"("run.bat. ." "a|b" )"},
+      {"batch: in a folder with syntax",
+       {"tamsor", R"(C:\R&D	.Bat)", "x"},
+       R"("C:\R&D	.Bat" x )"},
+      {"batch: quote and space only",
+       {"tamsor", "t.bat", R"(a "b" c)"},
+       R"(t.bat "a "b" c" )"},
+      {"not a batch: cmd.exe gets shell syntax",
+       {"tamsor", "cmd.exe", "/c", "a&b"},
+       "cmd.exe /c a&b "},
+      {"not a batch: .bat not at the end",
+       {"tamsor", "t.bat.exe", "a&b"},
+       "t.bat.exe a&b "},
+      {"not a batch: a later argument",
+       {"tamsor", "prog", "x.bat", "a&b"},
+       "prog x.bat a&b "},
+      {"not a batch: too short", {"tamsor", "bat", "a&b"}, "bat a&b "},
   };
   for (const AssemblyCase& c : cases) {
     bool fits = false;
@@ -75,6 +104,28 @@ TEST(AssembleCommandLine, JoinsArgumentsAsTheyStand) {
     EXPECT_EQ(
         Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
         "Cannot run the command [ " + c.line + " ]\n")
+        << c.name;
+  }
+}
+
+TEST(UnsafeBatchArgument, IsWhatCmdWouldReadAsSyntaxWhateverTheQuotes) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* unsafe;
+  } cases[] = {
+      {"quote and &", {"tamsor", "t.bat", "ok", R"(a"&b)"}, R"(a"&b)"},
+      {"quote and ^", {"tamsor", "t.cmd", R"(^")"}, R"(^")"},
+      {"line feed", {"tamsor", "t.cmd", "a\nb"}, "a\nb"},
+      {"carriage return", {"tamsor", "T.BAT", "a\rb"}, "a\rb"},
+      {"quote alone", {"tamsor", "t.bat", R"(say"hi")"}, nullptr},
+      {"& alone", {"tamsor", "t.bat", "a&b"}, nullptr},
+      {"not a batch file", {"tamsor", "prog.exe", R"(a"&b)", "a\nb"}, nullptr},
+      {"nothing to run", {"tamsor"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    Argv argv(c.args);
+    EXPECT_STREQ(UnsafeBatchArgument(argv.argc(), argv.argv()), c.unsafe)
         << c.name;
   }
 }
@@ -249,6 +300,9 @@ TEST(Texts, FailureMessages) {
   EXPECT_EQ(
       Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
       "Cannot run the command [ " + long_arg + " \"a b\"  ]\n");
+  EXPECT_EQ(Captured([](FILE* f) { PrintUnsafeBatchArgument("a\"&b", f); }),
+            "Cannot run the command: a batch file cannot be given this "
+            "argument safely: a\"&b\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLong(f); }),
             "Cannot run the command: its command line is longer than 32766 "
             "characters\n");

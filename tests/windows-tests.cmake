@@ -4,7 +4,8 @@
 set(TAMSOR_E2E_RUNNER "" CACHE FILEPATH
     "The native e2e_tests program that drives tamsor.exe under Wine")
 
-set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all")
+# Wine turns Unix arguments into Windows ones by the locale's character set.
+set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=C.UTF-8")
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   # Creating a Wine prefix takes seconds; do it once, ahead of the tests.
@@ -22,7 +23,8 @@ set_tests_properties(unit_tests PROPERTIES
 
 add_test(NAME windows_binary
   COMMAND ${CMAKE_COMMAND}
-    -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM}
+    -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -DWINDRES=${CMAKE_RC_COMPILER}
+    -DVERSION=${PROJECT_VERSION} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     -DPROGRAM=$<TARGET_FILE:tamsor> -DCORE=$<TARGET_FILE:tamsor_core>
     -P ${CMAKE_CURRENT_SOURCE_DIR}/check-windows-binary.cmake)
 
