@@ -174,9 +174,9 @@ std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
 
 Outcome RunCommand(const std::vector<std::string>& command,
                    const Trigger& trigger = {},
-                   const std::string& directory = "") {
+                   const std::string& directory = "", bool own_group = true) {
   Argv argv(command);
-  return RunProgram(command[0], argv.argv(), trigger, directory);
+  return RunProgram(command[0], argv.argv(), trigger, directory, own_group);
 }
 
 Outcome RunTamsor(const std::vector<std::string>& args,
@@ -348,12 +348,7 @@ class ScratchFolder {
     const char* made = mkdtemp(pattern);
     EXPECT_NE(made, nullptr);
     path_ = made ? made : "/tmp";
-    for (const std::string& name : names) {
-      FILE* file = std::fopen((path_ + "/" + name).c_str(), "w");
-      EXPECT_NE(file, nullptr) << name;
-      if (file) std::fclose(file);
-      names_.push_back(name);
-    }
+    for (const std::string& name : names) Add(name, "", false);
   }
   // Adds a file holding `text`, executable when asked; returns its path.
   std::string Add(const std::string& name, const std::string& text,
@@ -581,11 +576,8 @@ TEST(EndToEnd, ChildInheritsTheCallersProcessState) {
     const std::vector<std::string> timer = TamsorCommand({Helper(), "state"});
     timed.insert(timed.end(), timer.begin(), timer.end());
     bare.insert(bare.end(), {Helper(), "state"});
-    Argv bare_argv(bare);
-    Argv timed_argv(timed);
     // In the test's own process group, so that both runs share it.
-    const Outcome untimed =
-        RunProgram(Helper(), bare_argv.argv(), {}, "", false);
+    const Outcome untimed = RunCommand(bare, {}, "", false);
     ASSERT_NE(untimed.out.find("environ: "), std::string::npos)
         << c.name << ": " << untimed.out;
     if (unchanged.empty()) {
@@ -593,8 +585,7 @@ TEST(EndToEnd, ChildInheritsTheCallersProcessState) {
     } else {
       EXPECT_NE(untimed.out, unchanged) << c.name << ": the state did not show";
     }
-    ExpectReportOnly(RunProgram(Helper(), timed_argv.argv(), {}, "", false),
-                     untimed.out, c.name);
+    ExpectReportOnly(RunCommand(timed, {}, "", false), untimed.out, c.name);
   }
 }
 

@@ -97,21 +97,20 @@ void Spin(double seconds) {
 }
 
 int SignalNamed(const std::string& name) {
-  if (name == "SEGV") return SIGSEGV;
-  if (name == "ABRT") return SIGABRT;
-  if (name == "INT") return SIGINT;
-  if (name == "TERM") return SIGTERM;
-#ifndef _WIN32
   const struct {
     const char* name;
     int signum;
-  } more[] = {{"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP},
-              {"CHLD", SIGCHLD}, {"PIPE", SIGPIPE}, {"USR1", SIGUSR1}};
-  for (const auto& m : more) {
-    // cppcheck-suppress useStlAlgorithm
-    if (name == m.name) return m.signum;
-  }
+  } signals[] = {
+      {"SEGV", SIGSEGV}, {"ABRT", SIGABRT}, {"INT", SIGINT}, {"TERM", SIGTERM},
+#ifndef _WIN32
+      {"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP}, {"CHLD", SIGCHLD},
+      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1},
 #endif
+  };
+  for (const auto& s : signals) {
+    // cppcheck-suppress useStlAlgorithm
+    if (name == s.name) return s.signum;
+  }
   std::fprintf(stderr, "helper: unknown signal %s\n", name.c_str());
   std::exit(99);
 }
