@@ -16,16 +16,13 @@ int main(int argc, char** argv) {
   // elsewhere the child gets the argument vector itself, of any length, and
   // the buffer's pages, being static, are never even touched.
   static char command_line[tamsor::kCommandBufferSize];
+  const char* line = nullptr;
   if (tamsor::ChildTakesOneLine()) {
-    // cmd.exe runs a batch file: what the caller quoted as data must not
-    // reach it as command syntax.
-    if (const char* unsafe = tamsor::UnsafeBatchArgument(argc, argv)) {
-      tamsor::PrintUnsafeBatchArgument(unsafe);
-      return -1;
-    }
-    if (!tamsor::AssembleCommandLine(argc, argv, command_line,
-                                     sizeof command_line)) {
-      tamsor::PrintTooLong();
+    line = command_line;
+    const tamsor::LineFault fault = tamsor::PrepareCommandLine(
+        argc, argv, command_line, sizeof command_line);
+    if (fault != tamsor::LineFault::kNone) {
+      tamsor::PrintLineFault(fault, line, argc, argv);
       return -1;
     }
   }
@@ -33,7 +30,7 @@ int main(int argc, char** argv) {
   Tamsor::Start();
   tamsor::ChildProcess child;
   if (!tamsor::CreateChild(command_line, argc, argv, &child)) {
-    tamsor::PrintCannotRun(argc, argv);
+    tamsor::PrintCannotRun(line, argc, argv);
     return -1;
   }
   tamsor::WaitChild(&child);

@@ -20,6 +20,13 @@ void PrintTooLong(FILE* out) {
                kMaxCommandLine);
 }
 
+void PrintTooLongForCmd(FILE* out) {
+  std::fprintf(out,
+               "Cannot run the command: a batch file's command line is "
+               "longer than %zu characters, the most cmd.exe takes\n",
+               kMaxBatchLine);
+}
+
 void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
   std::fprintf(out,
                "Cannot run the command: a batch file cannot be given this "
@@ -29,55 +36,166 @@ void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
 
 namespace {
 
-// What cmd.exe reads as command syntax unless it stands within quotes.
-constexpr char kBatchSyntax[] = "&|<>^";
+// What a batch file may be given without quotes: nothing cmd.exe splits
+// at, expands or reads as syntax.
+constexpr char kBatchSafe[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+    "#$*+-./:?@\\_";
+
+enum class Rule { kProgram, kBatch, kOrdinary };
+
+// Where an argument goes: a buffer that counts what would not fit, or a
+// stream.
+struct Sink {
+  char* buffer;
+  size_t capacity;
+  size_t used;
+  FILE* file;
+
+  void Put(char c) {
+    if (file) {
+      std::fputc(c, file);
+    } else if (used++ < capacity) {
+      buffer[used - 1] = c;
+    }
+  }
+};
+
+bool NeedsQuotes(const char* arg, Rule rule) {
+  switch (rule) {
+    case Rule::kProgram:
+      return true;
+    case Rule::kBatch:
+      return *arg == '\0' || arg[std::strspn(arg, kBatchSafe)] != '\0';
+    case Rule::kOrdinary:
+      break;
+  }
+  return *arg == '\0' || std::strpbrk(arg, " \t") != nullptr;
+}
+
+// The argument as the child's start-up must see it, and one space.
+void PutArgument(const char* arg, Rule rule, Sink* sink) {
+  const bool quote = NeedsQuotes(arg, rule);
+  if (quote) sink->Put('"');
+  const char* end = arg;
+  for (; *end; ++end) sink->Put(*end);
+  if (quote && rule == Rule::kOrdinary) {
+    for (const char* c = end; c > arg && c[-1] == '\\'; --c) sink->Put('\\');
+  }
+  if (quote) sink->Put('"');
+  sink->Put(' ');
+}
 
 bool RunsABatchFile(int argc, char* const* argv) {
   return argc >= 2 && IsBatchFile(argv[1]);
 }
 
-// The one quoting rule, for the child's line and the failure message alike.
-bool NeedsQuotes(const char* arg, bool batch) {
-  return std::strchr(arg, ' ') != nullptr ||
-         (batch && std::strpbrk(arg, kBatchSyntax) != nullptr);
+void PutLine(int argc, char* const* argv, bool windows, Sink* sink) {
+  const bool batch = windows && RunsABatchFile(argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const Rule rule = windows && i == 1 ? Rule::kProgram
+                      : batch           ? Rule::kBatch
+                                        : Rule::kOrdinary;
+    PutArgument(argv[i], rule, sink);
+  }
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The last segment of `path` once "." and ".." segments are collapsed;
+// false when none is left. Read from the end, so nothing is stored.
+bool ResolvedLastSegment(const char* path, const char** segment,
+                         size_t* length) {
+  size_t end = std::strlen(path);
+  size_t parents = 0;  // ".." segments still to apply
+  while (end > 0) {
+    size_t start = end;
+    while (start > 0 && !IsSeparator(path[start - 1])) --start;
+    const char* at = path + start;
+    const size_t n = end - start;
+    if (n == 2 && at[0] == '.' && at[1] == '.') {
+      ++parents;
+    } else if (n != 0 && !(n == 1 && at[0] == '.')) {
+      if (parents == 0) {
+        *segment = at;
+        *length = n;
+        return true;
+      }
+      --parents;
+    }
+    end = start > 0 ? start - 1 : 0;
+  }
+  return false;
+}
+
+bool StartsWithInAnyCase(const char* text, size_t length, const char* word) {
+  for (size_t i = 0; word[i]; ++i) {
+    if (i >= length ||
+        std::tolower(static_cast<unsigned char>(text[i])) != word[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 bool IsBatchFile(const char* program) {
-  size_t length = std::strlen(program);
-  while (length > 0 &&
-         (program[length - 1] == '.' || program[length - 1] == ' ')) {
+  const char* name = nullptr;
+  size_t length = 0;
+  if (!ResolvedLastSegment(program, &name, &length)) return false;
+  while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) {
     --length;
   }
-  if (length < 4) return false;
-  char extension[5] = {};
-  for (size_t i = 0; i < 4; ++i) {
-    extension[i] = static_cast<char>(
-        std::tolower(static_cast<unsigned char>(program[length - 4 + i])));
+  const char* dot = nullptr;
+  for (size_t i = 0; i < length; ++i) {
+    if (name[i] == '.') dot = name + i;
   }
-  return std::strcmp(extension, ".bat") == 0 ||
-         std::strcmp(extension, ".cmd") == 0;
+  if (!dot) return false;
+  // Also .bat:stream and the like: the check Windows makes is not known to
+  // stop at the extension's end.
+  const size_t rest = length - static_cast<size_t>(dot + 1 - name);
+  return StartsWithInAnyCase(dot + 1, rest, "bat") ||
+         StartsWithInAnyCase(dot + 1, rest, "cmd");
 }
 
 const char* UnsafeBatchArgument(int argc, char* const* argv) {
   if (!RunsABatchFile(argc, argv)) return nullptr;
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const bool quote_and_syntax = std::strchr(arg, '"') != nullptr &&
-                                  std::strpbrk(arg, kBatchSyntax) != nullptr;
-    if (quote_and_syntax || std::strpbrk(arg, "\r\n") != nullptr) return arg;
+    if (std::strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
   }
   return nullptr;
 }
 
-void PrintCannotRun(int argc, char* const* argv, FILE* out) {
-  const bool batch = RunsABatchFile(argc, argv);
+void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
   std::fprintf(out, "Cannot run the command [ ");
-  for (int i = 1; i < argc; ++i) {
-    std::fprintf(out, NeedsQuotes(argv[i], batch) ? "\"%s\" " : "%s ", argv[i]);
+  if (line) {
+    std::fputs(line, out);
+  } else {
+    Sink sink{nullptr, 0, 0, out};
+    PutLine(argc, argv, false, &sink);
   }
   std::fprintf(out, " ]\n");
+}
+
+void PrintLineFault(LineFault fault, const char* line, int argc,
+                    char* const* argv, FILE* out) {
+  switch (fault) {
+    case LineFault::kNone:
+      break;
+    case LineFault::kTooLong:
+      PrintTooLong(out);
+      break;
+    case LineFault::kQuoteInProgram:
+      PrintCannotRun(line, argc, argv, out);
+      break;
+    case LineFault::kUnsafeBatchArgument:
+      PrintUnsafeBatchArgument(UnsafeBatchArgument(argc, argv), out);
+      break;
+    case LineFault::kTooLongForCmd:
+      PrintTooLongForCmd(out);
+      break;
+  }
 }
 
 namespace {
@@ -110,25 +228,25 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size) {
   if (size == 0) return false;
   std::memset(buffer, 0, size);
-  const size_t capacity = size - 1;
-  const bool batch = RunsABatchFile(argc, argv);
-  size_t used = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    const size_t length = std::strlen(arg);
-    const bool quote = NeedsQuotes(arg, batch);
-    const size_t needed = length + (quote ? 2 : 0) + 1;
-    if (needed > capacity - used) {
-      std::memset(buffer, 0, used);
-      return false;
-    }
-    if (quote) buffer[used++] = '"';
-    std::memcpy(buffer + used, arg, length);
-    used += length;
-    if (quote) buffer[used++] = '"';
-    buffer[used++] = ' ';
+  Sink sink{buffer, size - 1, 0, nullptr};
+  PutLine(argc, argv, true, &sink);
+  if (sink.used > sink.capacity) {
+    std::memset(buffer, 0, size);
+    return false;
   }
   return true;
+}
+
+LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
+                             size_t size) {
+  if (!AssembleCommandLine(argc, argv, buffer, size))
+    return LineFault::kTooLong;
+  if (argc >= 2 && std::strchr(argv[1], '"')) return LineFault::kQuoteInProgram;
+  if (UnsafeBatchArgument(argc, argv)) return LineFault::kUnsafeBatchArgument;
+  if (RunsABatchFile(argc, argv) && std::strlen(buffer) > kMaxBatchLine) {
+    return LineFault::kTooLongForCmd;
+  }
+  return LineFault::kNone;
 }
 
 timeval Tamsor::earlyt;

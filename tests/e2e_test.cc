@@ -56,6 +56,11 @@ std::string Eol(std::string text) {
 
 std::string Helper() { return Env("TAMSOR_HELPER"); }
 
+// A program's name as the failure message shows it: Windows quotes it.
+std::string Program(const std::string& name) {
+  return Windows() ? "\"" + name + "\"" : name;
+}
+
 struct Outcome {
   std::string out;
   int exit_code = -1;  // -1 when killed by a signal
@@ -279,12 +284,12 @@ TEST(EndToEnd, ChildGetsTheAssembledLineByteForByte) {
   ASSERT_TRUE(report.found) << outcome.out;
   EXPECT_EQ(outcome.exit_code, 0);
   const std::string tail =
-      " args \"two words\"  tab\there q\"uote back\\slash\\ >";
+      "\" args \"two words\" \"\" \"tab\there\" q\"uote back\\slash\\ >";
   const size_t at = report.before.find("line=<");
   ASSERT_NE(at, std::string::npos) << report.before;
   const std::string line =
       report.before.substr(at, report.before.find("\r\n", at) - at);
-  EXPECT_EQ(line, "line=<" + Helper() + tail);
+  EXPECT_EQ(line, "line=<\"" + Helper() + tail);
 }
 
 TEST(EndToEnd, ExitsZeroWhateverTheChildDid) {
@@ -305,10 +310,11 @@ TEST(EndToEnd, UnstartableCommandsAreReportedWithTheirLine) {
   };
   std::vector<Case> cases = {
       {{"tamsor-no-such-program", "x", "two words"},
-       "Cannot run the command [ tamsor-no-such-program x \"two words\"  ]\n"},
-      {{"-h"}, "Cannot run the command [ -h  ]\n"},
-      {{"--help"}, "Cannot run the command [ --help  ]\n"},
-      {{""}, "Cannot run the command [   ]\n"},  // the empty argument's space
+       "Cannot run the command [ " + Program("tamsor-no-such-program") +
+           " x \"two words\"  ]\n"},
+      {{"-h"}, "Cannot run the command [ " + Program("-h") + "  ]\n"},
+      {{"--help"}, "Cannot run the command [ " + Program("--help") + "  ]\n"},
+      {{""}, "Cannot run the command [ \"\"  ]\n"},
   };
   if (!Windows()) {  // no line limit: the message shows the whole line
     const std::string long_arg(40000, 'x');
@@ -351,9 +357,14 @@ class ScratchFolder {
     for (const std::string& name : names) Add(name, "", false);
   }
   // Adds a file holding `text`, executable when asked; returns its path.
+  // A name may be in a new subfolder.
   std::string Add(const std::string& name, const std::string& text,
                   bool executable) {
     const std::string file_path = path_ + "/" + name;
+    const size_t slash = name.rfind('/');
+    const bool new_folder =
+        slash != std::string::npos &&
+        mkdir((path_ + "/" + name.substr(0, slash)).c_str(), 0755) == 0;
     FILE* file = std::fopen(file_path.c_str(), "w");
     EXPECT_NE(file, nullptr) << name;
     if (file) {
@@ -362,6 +373,7 @@ class ScratchFolder {
     }
     if (executable) chmod(file_path.c_str(), 0755);
     names_.push_back(name);
+    if (new_folder) names_.push_back(name.substr(0, slash));
     return file_path;
   }
   ~ScratchFolder() {
@@ -392,29 +404,41 @@ TEST(EndToEnd, WildcardsAreExpandedByTheWindowsStartUpOnly) {
 }
 
 // A Unicode program reads the line as UTF-16: bare and timed it must see
-// the same characters, none of them turned into '?'.
+// the same arguments, none of them split, lost or turned into '?'.
 TEST(EndToEnd, UnicodeArgumentsReachTheChildIntact) {
   if (!Windows()) GTEST_SKIP() << "a POSIX child gets the bytes themselves";
   const struct {
     const char* name;
-    std::string arg;
+    std::vector<std::string> args;
     std::vector<std::string> files;  // in the folder the timer runs in
     std::string units;
   } cases[] = {
-      {"Japanese", "日本語", {}, "<65e5 672c 8a9e>"},
-      {"accented Latin", "Ünïcödé", {}, "<00dc 006e 00ef 0063 00f6 0064 00e9>"},
-      {"Greek", "Ελληνικά", {}, "<0395 03bb 03bb 03b7 03bd 03b9 03ba 03ac>"},
-      {"an emoji outside the BMP", "😀", {}, "<d83d de00>"},
-      {"with a space", "two 日本", {}, "<0074 0077 006f 0020 65e5 672c>"},
+      {"Japanese", {"日本語"}, {}, "<65e5 672c 8a9e>\n"},
+      {"accented Latin",
+       {"Ünïcödé"},
+       {},
+       "<00dc 006e 00ef 0063 00f6 0064 00e9>\n"},
+      {"Greek",
+       {"Ελληνικά"},
+       {},
+       "<0395 03bb 03bb 03b7 03bd 03b9 03ba 03ac>\n"},
+      {"an emoji outside the BMP", {"😀"}, {}, "<d83d de00>\n"},
+      {"with a space", {"two 日本"}, {}, "<0074 0077 006f 0020 65e5 672c>\n"},
       {"a wildcard matching a non-ASCII name",
-       "*.txt",
+       {"*.txt"},
        {"日本.txt", "other.dat"},
-       "<65e5 672c 002e 0074 0078 0074>"},
+       "<65e5 672c 002e 0074 0078 0074>\n"},
+      {"empty, a tab, a quoted trailing backslash",
+       {"", "a\tb", "C:\\a b\\", "after"},
+       {},
+       "<>\n<0061 0009 0062>\n<0043 003a 005c 0061 0020 0062 005c>\n"
+       "<0061 0066 0074 0065 0072>\n"},
   };
   for (const auto& c : cases) {
     const ScratchFolder folder(c.files);
-    const std::vector<std::string> args = {Helper(), "wargs", c.arg};
-    const std::string expected = Eol(c.units + "\n");
+    std::vector<std::string> args = {Helper(), "wargs"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string expected = Eol(c.units);
     ExpectReportOnly(RunTamsor(args, {}, folder.path()), expected, c.name);
     // Started directly, the helper expands no wildcards.
     if (c.files.empty()) {
@@ -485,7 +509,7 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
   std::vector<Case> cases = {
       {"a directory as the program",
        {folder.path()},
-       "Cannot run the command [ " + folder.path() + "  ]\n",
+       "Cannot run the command [ " + Program(folder.path()) + "  ]\n",
        false},
   };
   if (!Windows()) {
@@ -503,39 +527,73 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
     million.insert(million.end(), 10, std::string(100000, 'm'));
     cases.push_back({"a line of a million characters", million, "RAN", true});
   } else {
-    // cmd.exe runs these: what the caller quoted as data must stay data,
-    // and %1 arrive as the caller quoted it.
-    const std::string script = "@echo off\r\necho [%1]\r\n";
-    folder.Add("t.bat", script, false);
-    folder.Add("T2.CMD", script, false);
-    const std::string unsafe = "a\"&echo.INJECTED";
+    // cmd.exe runs these: whatever the arguments, that batch file and
+    // nothing else, each argument one parameter, or a refusal.
+    const std::string script = "@echo off\r\nif 1==1 (echo [%1] [%2])\r\n";
+    for (const char* name : {"t.bat", "a,b/t.bat", "my tool.bat"}) {
+      folder.Add(name, script, false);
+    }
+    folder.Add("a.bat", "echo WRONG\r\n", false);
+    folder.Add("r.bat", "@echo ran\r\n", false);
+    setenv("X", "q&echo.INJECTED", 1);
+    const std::string unsafe =
+        "Cannot run the command: a batch file cannot "
+        "be given this argument safely: ";
+    const std::string inject = "a&echo.INJECTED";
     cases.insert(
         cases.end(),
-        {{"& for a batch file",
-          {"t.bat", "a&echo.INJECTED"},
-          "[\"a&echo.INJECTED\"]\r\n",
+        {{"a plain argument", {"t.bat", "plain"}, "[plain] []\r\n", true, true},
+         {"& in a batch argument",
+          {"t.bat", inject},
+          "[\"a&echo.INJECTED\"] []\r\n",
           true,
           true},
-         {"| for a batch file",
-          {"t.bat", "a|echo.INJECTED"},
-          "[\"a|echo.INJECTED\"]\r\n",
+         {"quote state across arguments",
+          {"t.bat", "a\"b", "c&echo.INJECTED"},
+          unsafe + "a\"b\n",
+          false,
+          true},
+         {"% expanded first", {"t.bat", "%X%"}, unsafe + "%X%\n", false, true},
+         {"a parenthesised block closed",
+          {"t.bat", "x)else(echo.INJECTED"},
+          "[\"x)else(echo.INJECTED\"] []\r\n",
           true,
           true},
-         {"a .CMD name in capitals",
-          {"T2.CMD", "a&echo.INJECTED"},
-          "[\"a&echo.INJECTED\"]\r\n",
+         {"= and , split",
+          {"t.bat", "CONFIG=Release", "a,b"},
+          "[\"CONFIG=Release\"] [\"a,b\"]\r\n",
           true,
           true},
-         {"a plain argument for a batch file",
-          {"t.bat", "plain"},
-          "[plain]\r\n",
+         {"a name Windows tidies",
+          {"t.bat\\.", inject},
+          "[\"a&echo.INJECTED\"] []\r\n",
           true,
           true},
-         {"a quote and & for a batch file",
-          {"t.bat", unsafe},
-          "Cannot run the command: a batch file cannot be given this argument "
-          "safely: " +
-              unsafe + "\n",
+         {"a name Windows tidies, with slashes",
+          {"./T.BAT/.", inject},
+          "[\"a&echo.INJECTED\"] []\r\n",
+          true,
+          true},
+         {"a path with syntax", {"a,b\\t.bat", "x"}, "[x] []\r\n", true, true},
+         {"a line cmd.exe would drop",
+          {"r.bat", std::string(9000, 'a')},
+          "Cannot run the command: a batch file's command line is longer than "
+          "8158 characters, the most cmd.exe takes\n",
+          false,
+          true},
+         {"a line just under cmd.exe's limit",
+          {"r.bat", std::string(8158 - 9, 'a')},
+          "ran\r\n",
+          true,
+          true},
+         {"a quoted program name",
+          {"\"t.bat\"", inject},
+          "Cannot run the command [ \"\"t.bat\"\" \"a&echo.INJECTED\"  ]\n",
+          false,
+          true},
+         {"a name with a space, unquoted",
+          {"my", "tool.bat", inject},
+          "Cannot run the command [ \"my\" tool.bat a&echo.INJECTED  ]\n",
           false,
           true}});
   }

@@ -42,90 +42,119 @@ struct AssemblyCase {
   std::string line;
 };
 
-TEST(AssembleCommandLine, JoinsArgumentsAsTheyStand) {
+TEST(AssembleCommandLine, QuotesSoThatEachArgumentArrivesWhole) {
   const AssemblyCase cases[] = {
-      {"plain", {"tamsor", "make", "all"}, "make all "},
+      {"plain", {"tamsor", "make", "all"}, R"("make" all )"},
       {"space is quoted",
        {"tamsor", "zip", "my file.zip"},
-       R"(zip "my file.zip" )"},
-      {"leading and trailing spaces", {"tamsor", " x "}, R"(" x " )"},
-      {"lone space", {"tamsor", " "}, R"(" " )"},
-      {"tab is not quoted", {"tamsor", "a\tb"}, "a\tb "},
-      {"newline is not quoted", {"tamsor", "a\nb"}, "a\nb "},
-      {"double quote copied", {"tamsor", R"(say"hi")"}, R"(say"hi" )"},
-      {"quote and space", {"tamsor", R"(a "b" c)"}, R"("a "b" c" )"},
-      {"backslashes copied", {"tamsor", R"(C:\dir\)"}, R"(C:\dir\ )"},
-      {"backslash before closing quote",
-       {"tamsor", R"(C:\my dir\)"},
-       R"("C:\my dir\" )"},
-      {"empty argument", {"tamsor", "prog", "", "x"}, "prog  x "},
-      {"only an empty argument", {"tamsor", ""}, " "},
+       R"("zip" "my file.zip" )"},
+      {"leading and trailing spaces", {"tamsor", "p", " x "}, R"("p" " x " )"},
+      {"tab is quoted", {"tamsor", "p", "a\tb"}, "\"p\" \"a\tb\" "},
+      {"newline is not quoted", {"tamsor", "p", "a\nb"}, "\"p\" a\nb "},
+      {"double quote copied", {"tamsor", "p", R"(say"hi")"}, R"("p" say"hi" )"},
+      {"quote and space", {"tamsor", "p", R"(a "b" c)"}, R"("p" "a "b" c" )"},
+      {"backslashes copied", {"tamsor", "p", R"(C:\dir\)"}, R"("p" C:\dir\ )"},
+      {"backslashes before the closing quote doubled",
+       {"tamsor", "p", R"(C:\my dir\\)", "next"},
+       R"("p" "C:\my dir\\\\" next )"},
+      {"empty argument", {"tamsor", "prog", "", "x"}, R"("prog" "" x )"},
+      {"only an empty program", {"tamsor", ""}, R"("" )"},
       {"non-ASCII bytes",
-       {"tamsor", "\xc3\xa9t\xe9\xff"},
-       "\xc3\xa9t\xe9\xff "},
-      {"option-like", {"tamsor", "-h"}, "-h "},
+       {"tamsor", "p", "\xc3\xa9t\xe9\xff"},
+       "\"p\" \xc3\xa9t\xe9\xff "},
+      {"option-like", {"tamsor", "-h"}, R"("-h" )"},
+      {"program with a space, its backslash kept",
+       {"tamsor", R"(C:\my tools\)", "x"},
+       R"("C:\my tools\" x )"},
       {"timer's name alone", {"tamsor"}, ""},
-      // cmd.exe runs a batch file: its syntax is quoted to stay data.
-      {"batch: & | < > ^ quoted",
-       {"tamsor", "t.bat", "a&b", "c|d", "e<f", "g>h", "i^j"},
-       R"(t.bat "a&b" "c|d" "e<f" "g>h" "i^j" )"},
-      {"batch: plain arguments unchanged",
-       {"tamsor", "t.bat", "plain", "%x%", "a\"b"},
-       "t.bat plain %x% a\"b "},
-      {"batch: .CMD in capitals",
-       {"tamsor", "T.CMD", "a&b"},
-       R"(T.CMD "a&b" )"},
+      {"cmd.exe gets shell syntax",
+       {"tamsor", "cmd.exe", "/c", "a&b"},
+       R"("cmd.exe" /c a&b )"},
+      {"not a batch: .bat not at the end",
+       {"tamsor", "t.bat.exe", "a&b"},
+       R"("t.bat.exe" a&b )"},
+      {"not a batch: a later argument",
+       {"tamsor", "prog", "x.bat", "a&b"},
+       R"("prog" x.bat a&b )"},
+      {"not a batch: resolves to the folder",
+       {"tamsor", R"(u.bat\..)", "a&b"},
+       R"("u.bat\.." a&b )"},
+      // cmd.exe runs a batch file: all but a small safe set is quoted.
+      {"batch: syntax, separators and others quoted",
+       {"tamsor", "t.bat", "a&b", "c|d", "e<f>g", "i^j", "(x)", "a,b", "k;l",
+        "m=n", "!o", "'p'", "q r", "s\tt", "", "\xc3\xa9"},
+       "\"t.bat\" \"a&b\" \"c|d\" \"e<f>g\" \"i^j\" \"(x)\" \"a,b\" \"k;l\" "
+       "\"m=n\" \"!o\" \"'p'\" \"q r\" \"s\tt\" \"\" \"\xc3\xa9\" "},
+      {"batch: the safe set unquoted, no backslash doubled",
+       {"tamsor", "T.CMD", R"(aZ09#$*+-./:?@\_)", R"(C:\a b\)"},
+       R"("T.CMD" aZ09#$*+-./:?@\_ "C:\a b\" )"},
       {"batch: trailing dots and spaces dropped",
        {"tamsor", "run.bat. .", "a|b"},
        R"("run.bat. ." "a|b" )"},
+      {"batch: .. segments collapsed",
+       {"tamsor", "x\\..\\v.cmd", "a&b"},
+       R"("x\..\v.cmd" "a&b" )"},
+      {"batch: a stream of a batch file",
+       {"tamsor", "t.bat:s", "a&b"},
+       R"("t.bat:s" "a&b" )"},
       {"batch: in a folder with syntax",
-       {"tamsor", R"(C:\R&D\t.Bat)", "x"},
-       R"("C:\R&D\t.Bat" x )"},
-      {"batch: quote and space only",
-       {"tamsor", "t.bat", R"(a "b" c)"},
-       R"(t.bat "a "b" c" )"},
-      {"not a batch: cmd.exe gets shell syntax",
-       {"tamsor", "cmd.exe", "/c", "a&b"},
-       "cmd.exe /c a&b "},
-      {"not a batch: .bat not at the end",
-       {"tamsor", "t.bat.exe", "a&b"},
-       "t.bat.exe a&b "},
-      {"not a batch: a later argument",
-       {"tamsor", "prog", "x.bat", "a&b"},
-       "prog x.bat a&b "},
-      {"not a batch: too short", {"tamsor", "bat", "a&b"}, "bat a&b "},
+       {"tamsor", R"(a,b\R&D\t.Bat)", "x"},
+       R"("a,b\R&D\t.Bat" x )"},
   };
   for (const AssemblyCase& c : cases) {
     bool fits = false;
     EXPECT_EQ(Assembled(c.args, kCommandBufferSize, &fits), c.line) << c.name;
     EXPECT_TRUE(fits) << c.name;
-    // The failure message shows the very line the child would get.
-    Argv argv(c.args);
-    EXPECT_EQ(
-        Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
-        "Cannot run the command [ " + c.line + " ]\n")
-        << c.name;
   }
 }
 
-TEST(UnsafeBatchArgument, IsWhatCmdWouldReadAsSyntaxWhateverTheQuotes) {
+TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
+  const std::string batch_fill(kMaxBatchLine - 9, 'b');  // "t.bat" and spaces
   const struct {
     const char* name;
     std::vector<std::string> args;
-    const char* unsafe;
+    LineFault fault;
   } cases[] = {
-      {"quote and &", {"tamsor", "t.bat", "ok", R"(a"&b)"}, R"(a"&b)"},
-      {"quote and ^", {"tamsor", "t.cmd", R"(^")"}, R"(^")"},
-      {"line feed", {"tamsor", "t.cmd", "a\nb"}, "a\nb"},
-      {"carriage return", {"tamsor", "T.BAT", "a\rb"}, "a\rb"},
-      {"quote alone", {"tamsor", "t.bat", R"(say"hi")"}, nullptr},
-      {"& alone", {"tamsor", "t.bat", "a&b"}, nullptr},
-      {"not a batch file", {"tamsor", "prog.exe", R"(a"&b)", "a\nb"}, nullptr},
-      {"nothing to run", {"tamsor"}, nullptr},
+      {"quote in a batch argument",
+       {"tamsor", "t.bat", "ok", R"(a"b)", "c&d"},
+       LineFault::kUnsafeBatchArgument},
+      {"percent",
+       {"tamsor", R"(u.bat\.)", "%X%"},
+       LineFault::kUnsafeBatchArgument},
+      {"line feed",
+       {"tamsor", "t.cmd", "a\nb"},
+       LineFault::kUnsafeBatchArgument},
+      {"carriage return",
+       {"tamsor", "T.BAT", "a\rb"},
+       LineFault::kUnsafeBatchArgument},
+      {"percent in the path",
+       {"tamsor", "%d%\\t.bat"},
+       LineFault::kUnsafeBatchArgument},
+      {"quoted program name",
+       {"tamsor", R"("x.bat")", "a&b"},
+       LineFault::kQuoteInProgram},
+      {"batch line at cmd.exe's limit",
+       {"tamsor", "t.bat", batch_fill},
+       LineFault::kNone},
+      {"batch line one over",
+       {"tamsor", "t.bat", batch_fill + "b"},
+       LineFault::kTooLongForCmd},
+      {"other programs are not bound by it",
+       {"tamsor", "t.exe", batch_fill + "bb"},
+       LineFault::kNone},
+      {"over Windows' limit",
+       {"tamsor", "p", std::string(kMaxCommandLine, 'x')},
+       LineFault::kTooLong},
+      {"quote and syntax for others",
+       {"tamsor", "p", R"(a"&b)", "%x%", "a\nb"},
+       LineFault::kNone},
   };
   for (const auto& c : cases) {
     Argv argv(c.args);
-    EXPECT_STREQ(UnsafeBatchArgument(argv.argc(), argv.argv()), c.unsafe)
+    std::vector<char> line(kCommandBufferSize);
+    EXPECT_EQ(
+        PrepareCommandLine(argv.argc(), argv.argv(), line.data(), line.size()),
+        c.fault)
         << c.name;
   }
 }
@@ -146,14 +175,18 @@ TEST(AssembleCommandLine, RefusesLinesOverTheLimitWithoutOverrunning) {
   const size_t max = kMaxCommandLine;
   const std::string half(max / 2, 'b');
   const LimitCase cases[] = {
-      {"exactly at the limit", {"tamsor", std::string(max - 1, 'a')}, true},
-      {"one over", {"tamsor", std::string(max, 'a')}, false},
+      // The program's name is quoted: two more characters.
+      {"exactly at the limit", {"tamsor", std::string(max - 3, 'a')}, true},
+      {"one over", {"tamsor", std::string(max - 2, 'a')}, false},
       {"quoted, at the limit",
-       {"tamsor", " " + std::string(max - 4, 'a')},
+       {"tamsor", "p", " " + std::string(max - 8, 'a')},
        true},
-      {"quoted, one over", {"tamsor", " " + std::string(max - 3, 'a')}, false},
+      {"quoted, one over",
+       {"tamsor", "p", " " + std::string(max - 7, 'a')},
+       false},
       {"many arguments, at the limit",
-       {"tamsor", std::string(max / 2 - 1, 'a'), std::string(max / 2 - 1, 'b')},
+       {"tamsor", "p", std::string((max - 6) / 2, 'a'),
+        std::string((max - 6) / 2, 'b')},
        true},
       {"many arguments, over", {"tamsor", half, half, "c"}, false},
       {"huge", {"tamsor", std::string(1000000, 'z')}, false},
@@ -293,19 +326,28 @@ TEST(Texts, HelpIsThreeLinesLaidOutInColumns) {
 }
 
 TEST(Texts, FailureMessages) {
-  EXPECT_EQ(Captured([](FILE* f) { PrintCannotRun(0, nullptr, f); }),
+  EXPECT_EQ(Captured([](FILE* f) { PrintCannotRun(nullptr, 0, nullptr, f); }),
             "Cannot run the command [  ]\n");
   const std::string long_arg(100000, 'x');  // past any buffer of the timer
-  Argv argv({"tamsor", long_arg, "a b"});
+  // Where no line is assembled, each argument as a user would quote it.
+  Argv argv({"tamsor", long_arg, "a b", "", "t.bat", "x&y"});
   EXPECT_EQ(
-      Captured([&](FILE* f) { PrintCannotRun(argv.argc(), argv.argv(), f); }),
-      "Cannot run the command [ " + long_arg + " \"a b\"  ]\n");
+      Captured([&](FILE* f) {
+        PrintCannotRun(nullptr, argv.argc(), argv.argv(), f);
+      }),
+      "Cannot run the command [ " + long_arg + " \"a b\" \"\" t.bat x&y  ]\n");
+  EXPECT_EQ(
+      Captured([](FILE* f) { PrintCannotRun("\"p\" x ", 0, nullptr, f); }),
+      "Cannot run the command [ \"p\" x  ]\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintUnsafeBatchArgument("a\"&b", f); }),
             "Cannot run the command: a batch file cannot be given this "
             "argument safely: a\"&b\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLong(f); }),
             "Cannot run the command: its command line is longer than 32766 "
             "characters\n");
+  EXPECT_EQ(Captured([](FILE* f) { PrintTooLongForCmd(f); }),
+            "Cannot run the command: a batch file's command line is longer "
+            "than 8158 characters, the most cmd.exe takes\n");
 }
 
 }  // namespace
