@@ -3,7 +3,7 @@
 # on this machine, and prints Markdown tables with each target met or
 # missed. Not a test: figures depend on the machine and its load.
 #
-#   apt-get install -y cmake g++ time hyperfine   # wine: optional
+#   apt-get install -y cmake g++ musl-tools time hyperfine   # wine: optional
 #   bench/run.sh [RUNS]                            # RUNS: own-cost rounds (1000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +18,16 @@ g++ -O2 -std=c++17 bench/spawn-time.cc -o "$out/spawn-time"
 # static), and the cheapest child there is.
 g++ -O3 -DNDEBUG -std=c++17 -static bench/vfork-timer.cc -o "$out/vfork-timer"
 gcc -nostdlib -static bench/exit0.S -o "$out/exit0"
+# The same minimal timer against musl, as tamsor is where musl-tools is:
+# what any timer costs on this machine beyond the floor.
+musl_probe=()
+musl_specs=$(ls /usr/lib/*-linux-musl/musl-gcc.specs 2>/dev/null | head -1)
+if [ -n "$musl_specs" ]; then
+  g++ -O3 -DNDEBUG -std=c++17 -specs="$musl_specs" -nostdinc++ -fno-exceptions \
+    -c bench/vfork-timer.cc -o "$out/vfork-timer-musl.o"
+  gcc -specs="$musl_specs" -static "$out/vfork-timer-musl.o" -o "$out/vfork-timer-musl"
+  musl_probe=(-- "$PWD/$out/vfork-timer-musl" "$PWD/$out/exit0")
+fi
 # Static, so that its own start-up stays small beside a 1 ms sleep.
 g++ -O2 -std=c++17 -static tests/helper.cc -o "$out/helper"
 tamsor=$PWD/$out/tamsor
@@ -42,6 +52,7 @@ echo "# tamsor benchmark"
 echo
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores," \
   "$(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1);" \
+  "tamsor $(file -b "$tamsor" | grep -o '[a-z]* linked'), $(stat -c %s "$tamsor") bytes;" \
   "Linux $(uname -r); GNU time $(dpkg-query -W -f='${Version}' time);" \
   "$(hyperfine --version)"
 echo
@@ -50,35 +61,44 @@ echo "## Own cost: each tool runs a no-libc exit(0), $runs rounds (ms)"
 echo
 echo "Every round runs each command once, in turn, starting with the next one"
 echo "each time. A tool's own cost is the median over the rounds of its run"
-echo "minus the bare child's run in the same round."
+echo "minus the bare child's run in the same round. The floor is the bare"
+echo "child's whole run: one process start and exit, the least a timer that"
+echo "is itself a process can add."
 echo
-echo "| command | median | min | max | own cost | x probe | x GNU time |"
-echo "|---|---|---|---|---|---|---|"
+echo "| command | median | min | max | own cost | x floor | x probe | x GNU time |"
+echo "|---|---|---|---|---|---|---|---|"
 mapfile -t lines < <("$st" --runs "$runs" -- "$exit0" \
   -- "$probe" "$exit0" -- "$tamsor" "$exit0" \
-  -- /usr/bin/time -f "" "$exit0" -- bash -c 'time "$0"' "$exit0")
+  -- /usr/bin/time -f "" "$exit0" -- bash -c 'time "$0"' "$exit0" \
+  "${musl_probe[@]}")
+floor=$(field median "${lines[0]}")
 probe_cost=$(field cost "${lines[1]}")
 gnu_cost=$(field cost "${lines[3]}")
-names=("bare exit0" "probe: static vfork + execvp + wait4" "tamsor" \
+names=("bare exit0 (the floor)" "probe: static glibc vfork + execvp + wait4" "tamsor" \
   "GNU time" "bash -c 'time exit0'")
+[ ${#musl_probe[@]} -eq 0 ] || names+=("probe built against musl")
 for i in "${!names[@]}"; do
   line=${lines[$i]}
   cost=$(field cost "$line")
   if [ -z "$cost" ]; then
-    echo "| ${names[$i]} | $(field median "$line") | $(field min "$line") | $(field max "$line") | - | - | - |"
+    echo "| ${names[$i]} | $(field median "$line") | $(field min "$line") | $(field max "$line") | - | - | - | - |"
   else
     echo "| ${names[$i]} | $(field median "$line") | $(field min "$line") |" \
-      "$(field max "$line") | $cost | $(calc "$cost / $probe_cost" 2) |" \
+      "$(field max "$line") | $cost | $(calc "$cost / $floor" 2) |" \
+      "$(calc "$cost / $probe_cost" 2) |" \
       "$(calc "$cost / $gnu_cost" 2) |"
   fi
 done
 tamsor_cost=$(field cost "${lines[2]}")
+vs_floor=$(calc "$tamsor_cost / $floor" 3)
 vs_probe=$(calc "$tamsor_cost / $probe_cost" 3)
 vs_gnu=$(calc "$tamsor_cost / $gnu_cost" 3)
 echo
 echo "hyperfine, a harness rather than a wrapper, gives exit0 a mean of" \
   "$(hyperfine_mean_ms "$runs" "$exit0") ms."
 echo
+echo "Target tamsor's own cost <= 1.3x the floor: $vs_floor," \
+  "$(verdict "$vs_floor <= 1.3")."
 echo "Target tamsor's own cost <= 1.05x the probe's: $vs_probe," \
   "$(verdict "$vs_probe <= 1.05")."
 echo "Target tamsor's own cost <= 0.65x GNU time's: $vs_gnu," \

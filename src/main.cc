@@ -8,7 +8,7 @@ using tamsor::Tamsor;
 int main(int argc, char** argv) {
   if (argc == 1) {
     tamsor::PrintHelp();
-    return 0;
+    return tamsor::FinishOutput() ? 0 : tamsor::kExitNotWritten;
   }
   tamsor::ProcessSignal();
 
@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
   tamsor::ChildTimes(child, &kernel, &user);
   Tamsor::SetUSRTime(kernel, user);
   Tamsor::End();
+  // The report in one write: whoever reads a pipe is woken once, and the
+  // report cannot be split by another writer's output.
+  setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
   Tamsor::Report();
-  return 0;
+  // A report that was never written must not pass for one that was.
+  return tamsor::FinishOutput() ? 0 : tamsor::kExitNotWritten;
 }

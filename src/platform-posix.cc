@@ -2,7 +2,10 @@
 // child gets the timer's own arguments unchanged and no command line is
 // assembled for it.
 #include <errno.h>
+#include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -27,6 +30,74 @@ void Reap(pid_t pid) {
   }
 }
 
+// The signals the timer has a handler for, which the child must not run.
+bool caught[NSIG];
+
+// What follows runs in the vfork child, which shares the timer's memory:
+// no heap, nothing but system calls and plain copies.
+
+void ResetCaughtSignals() {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  for (int signum = 1; signum < NSIG; ++signum) {
+    if (caught[signum]) sigaction(signum, &default_action, nullptr);
+  }
+}
+
+// Runs `path` with argv[1..] as its arguments; a file the kernel cannot run
+// (a script without "#!") goes to /bin/sh, as shells and glibc do and musl
+// does not. Uses argv[0], the timer's own name, as the slot for the shell's.
+// Returns only on failure, with errno set.
+void Exec(const char* path, char** argv) {
+  execve(path, argv + 1, environ);
+  if (errno != ENOEXEC) return;
+  char* const program = argv[1];
+  char* const timer = argv[0];
+  argv[0] = const_cast<char*>("/bin/sh");
+  argv[1] = const_cast<char*>(path);
+  execve("/bin/sh", argv, environ);
+  argv[0] = timer;
+  argv[1] = program;
+  errno = ENOEXEC;
+}
+
+// execvp's search of PATH for argv[1], with Exec's fallback. A path longer
+// than PATH_MAX is skipped: the kernel would not take it either.
+void ExecSearchingPath(char** argv) {
+  const char* file = argv[1];
+  if (*file == '\0') {
+    errno = ENOENT;
+    return;
+  }
+  if (strchr(file, '/')) return Exec(file, argv);
+  const char* path = getenv("PATH");
+  if (!path) path = "/bin:/usr/bin";
+  const size_t file_length = strlen(file);
+  char candidate[PATH_MAX];
+  bool denied = false;
+  for (const char* dir = path;; ++dir) {
+    const char* end = dir;
+    while (*end && *end != ':') ++end;
+    const size_t n = static_cast<size_t>(end - dir);
+    if (n + 1 + file_length < sizeof candidate) {
+      // An empty entry is the current folder.
+      memcpy(candidate, dir, n);
+      size_t at = n;
+      if (n > 0) candidate[at++] = '/';
+      memcpy(candidate + at, file, file_length + 1);
+      Exec(candidate, argv);
+      if (errno == EACCES) {
+        denied = true;
+      } else if (errno != ENOENT && errno != ENOTDIR) {
+        return;
+      }
+    }
+    if (*end == '\0') break;
+    dir = end;
+  }
+  errno = denied ? EACCES : ENOENT;
+}
+
 }  // namespace
 
 bool ChildTakesOneLine() { return false; }
@@ -45,6 +116,14 @@ bool CreateChild(char* /*command_line*/, int argc, char** argv,
   sigaction(SIGCHLD, &default_action, &caller);
   const bool restore = caller.sa_handler != SIG_DFL;
 
+  // Every signal is held until the child has its own dispositions: one
+  // arriving in between would run the timer's handler in the child.
+  sigset_t all;
+  sigset_t caller_mask;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &caller_mask);
+  char* const saved[2] = {argv[0], argv[1]};
+
   // vfork, unlike posix_spawn, leaves every signal disposition, the mask and
   // all other process state as the timer received it, and is cheaper. The
   // child shares the timer's memory until exec, which is how a failed exec
@@ -52,12 +131,17 @@ bool CreateChild(char* /*command_line*/, int argc, char** argv,
   volatile bool exec_failed = false;
   const pid_t pid = vfork();
   if (pid == 0) {
+    ResetCaughtSignals();
     if (restore) sigaction(SIGCHLD, &caller, nullptr);
-    // execvp also runs a script without "#!" through /bin/sh, as shells do.
-    execvp(argv[1], argv + 1);
+    sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
+    ExecSearchingPath(argv);
     exec_failed = true;
     _exit(127);
   }
+  // A shell run for a script borrowed these slots.
+  argv[0] = saved[0];
+  argv[1] = saved[1];
+  sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
   if (pid < 0) return false;
   if (exec_failed) {
     Reap(pid);
@@ -101,7 +185,11 @@ void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot) {
   sigaction(signum, &action, &previous);
   // An ignore from the caller stays: the timer is immune to that signal
   // anyway, and the child must inherit the ignore as it would untimed.
-  if (previous.sa_handler == SIG_IGN) sigaction(signum, &previous, nullptr);
+  if (previous.sa_handler == SIG_IGN) {
+    sigaction(signum, &previous, nullptr);
+  } else if (signum > 0 && signum < NSIG) {
+    caught[signum] = true;
+  }
 }
 
 }  // namespace tamsor

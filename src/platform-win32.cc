@@ -1,9 +1,8 @@
 // Windows: the child is created from the assembled command line, which its
 // own start-up splits back into arguments.
+#include <signal.h>
+#include <stdio.h>
 #include <windows.h>
-
-#include <csignal>
-#include <cstdio>
 
 // The report's rounding (ties to even) must not depend on the machine's
 // msvcrt.dll.
@@ -81,7 +80,7 @@ timeval ReadMonotonicClock() {
 void InstallSignalHandler(int signum, void (*handler)(int), bool /*one_shot*/) {
   // The runtime resets a handler to the default once it has run. An ignore
   // set before the timer's own start-up stays.
-  if (std::signal(signum, handler) == SIG_IGN) std::signal(signum, SIG_IGN);
+  if (signal(signum, handler) == SIG_IGN) signal(signum, SIG_IGN);
 }
 
 }  // namespace tamsor

@@ -3,7 +3,7 @@
 #ifndef TAMSOR_PLATFORM_H_
 #define TAMSOR_PLATFORM_H_
 
-#include <cstdint>
+#include <stdint.h>
 
 namespace tamsor {
 

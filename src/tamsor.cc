@@ -1,37 +1,46 @@
 #include "tamsor.h"
 
-#include <cctype>
-#include <csignal>
-#include <cstdint>
-#include <cstring>
+#include <ctype.h>
+#include <errno.h>
+#include <signal.h>
+#include <stdint.h>
+#include <string.h>
 
 namespace tamsor {
 
 void PrintHelp(FILE* out) {
-  std::fprintf(out, "tamsor: A \"Linux-time\"-like program for Windows.\n");
-  std::fprintf(out, "Reports: wall time, then CPU time: real = user + sys\n");
-  std::fprintf(out, "Usage:   tamsor [program arguments]\n");
+  fprintf(out, "tamsor: A \"Linux-time\"-like program for Windows.\n");
+  fprintf(out, "Reports: wall time, then CPU time: real = user + sys\n");
+  fprintf(out, "Usage:   tamsor [program arguments]\n");
+}
+
+bool FinishOutput(FILE* out, FILE* err) {
+  const int error = fflush(out) == 0 ? 0 : errno;
+  if (error == 0 && !ferror(out)) return true;
+  fprintf(err, "tamsor: cannot write to standard output: %s\n",
+          error ? strerror(error) : "write error");
+  return false;
 }
 
 void PrintTooLong(FILE* out) {
-  std::fprintf(out,
-               "Cannot run the command: its command line is longer than "
-               "%zu characters\n",
-               kMaxCommandLine);
+  fprintf(out,
+          "Cannot run the command: its command line is longer than "
+          "%zu characters\n",
+          kMaxCommandLine);
 }
 
 void PrintTooLongForCmd(FILE* out) {
-  std::fprintf(out,
-               "Cannot run the command: a batch file's command line is "
-               "longer than %zu characters, the most cmd.exe takes\n",
-               kMaxBatchLine);
+  fprintf(out,
+          "Cannot run the command: a batch file's command line is "
+          "longer than %zu characters, the most cmd.exe takes\n",
+          kMaxBatchLine);
 }
 
 void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
-  std::fprintf(out,
-               "Cannot run the command: a batch file cannot be given this "
-               "argument safely: %s\n",
-               arg);
+  fprintf(out,
+          "Cannot run the command: a batch file cannot be given this "
+          "argument safely: %s\n",
+          arg);
 }
 
 namespace {
@@ -54,7 +63,7 @@ struct Sink {
 
   void Put(char c) {
     if (file) {
-      std::fputc(c, file);
+      fputc(c, file);
     } else if (used++ < capacity) {
       buffer[used - 1] = c;
     }
@@ -66,11 +75,11 @@ bool NeedsQuotes(const char* arg, Rule rule) {
     case Rule::kProgram:
       return true;
     case Rule::kBatch:
-      return *arg == '\0' || arg[std::strspn(arg, kBatchSafe)] != '\0';
+      return *arg == '\0' || arg[strspn(arg, kBatchSafe)] != '\0';
     case Rule::kOrdinary:
       break;
   }
-  return *arg == '\0' || std::strpbrk(arg, " \t") != nullptr;
+  return *arg == '\0' || strpbrk(arg, " \t") != nullptr;
 }
 
 // The argument as the child's start-up must see it, and one space.
@@ -106,24 +115,29 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 // false when none is left. Read from the end, so nothing is stored.
 bool ResolvedLastSegment(const char* path, const char** segment,
                          size_t* length) {
-  size_t end = std::strlen(path);
+  size_t end = strlen(path);
   size_t parents = 0;  // ".." segments still to apply
   while (end > 0) {
+    if (IsSeparator(path[end - 1])) {
+      --end;
+      continue;
+    }
     size_t start = end;
     while (start > 0 && !IsSeparator(path[start - 1])) --start;
     const char* at = path + start;
     const size_t n = end - start;
     if (n == 2 && at[0] == '.' && at[1] == '.') {
       ++parents;
-    } else if (n != 0 && !(n == 1 && at[0] == '.')) {
-      if (parents == 0) {
-        *segment = at;
-        *length = n;
-        return true;
-      }
+    } else if (n == 1 && at[0] == '.') {
+      // The same folder.
+    } else if (parents > 0) {
       --parents;
+    } else {
+      *segment = at;
+      *length = n;
+      return true;
     }
-    end = start > 0 ? start - 1 : 0;
+    end = start;
   }
   return false;
 }
@@ -131,7 +145,7 @@ bool ResolvedLastSegment(const char* path, const char** segment,
 bool StartsWithInAnyCase(const char* text, size_t length, const char* word) {
   for (size_t i = 0; word[i]; ++i) {
     if (i >= length ||
-        std::tolower(static_cast<unsigned char>(text[i])) != word[i]) {
+        tolower(static_cast<unsigned char>(text[i])) != word[i]) {
       return false;
     }
   }
@@ -162,20 +176,20 @@ bool IsBatchFile(const char* program) {
 const char* UnsafeBatchArgument(int argc, char* const* argv) {
   if (!RunsABatchFile(argc, argv)) return nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
+    if (strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
   }
   return nullptr;
 }
 
 void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
-  std::fprintf(out, "Cannot run the command [ ");
+  fprintf(out, "Cannot run the command [ ");
   if (line) {
-    std::fputs(line, out);
+    fputs(line, out);
   } else {
     Sink sink{nullptr, 0, 0, out};
     PutLine(argc, argv, false, &sink);
   }
-  std::fprintf(out, " ]\n");
+  fprintf(out, " ]\n");
 }
 
 void PrintLineFault(LineFault fault, const char* line, int argc,
@@ -227,11 +241,11 @@ void BlockTermSignal(int) {}
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size) {
   if (size == 0) return false;
-  std::memset(buffer, 0, size);
+  memset(buffer, 0, size);
   Sink sink{buffer, size - 1, 0, nullptr};
   PutLine(argc, argv, true, &sink);
   if (sink.used > sink.capacity) {
-    std::memset(buffer, 0, size);
+    memset(buffer, 0, size);
     return false;
   }
   return true;
@@ -241,9 +255,9 @@ LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
                              size_t size) {
   if (!AssembleCommandLine(argc, argv, buffer, size))
     return LineFault::kTooLong;
-  if (argc >= 2 && std::strchr(argv[1], '"')) return LineFault::kQuoteInProgram;
+  if (argc >= 2 && strchr(argv[1], '"')) return LineFault::kQuoteInProgram;
   if (UnsafeBatchArgument(argc, argv)) return LineFault::kUnsafeBatchArgument;
-  if (RunsABatchFile(argc, argv) && std::strlen(buffer) > kMaxBatchLine) {
+  if (RunsABatchFile(argc, argv) && strlen(buffer) > kMaxBatchLine) {
     return LineFault::kTooLongForCmd;
   }
   return LineFault::kNone;
@@ -287,13 +301,13 @@ void Tamsor::SetUSRTime(const FILETIME& kernel, const FILETIME& user) {
 namespace {
 
 void PrintReportLine(FILE* out, const char* label, double seconds) {
-  std::fprintf(out, "%-6s %.3f s\n", label, seconds);
+  fprintf(out, "%-6s %.3f s\n", label, seconds);
 }
 
 }  // namespace
 
 void Tamsor::Report(FILE* out) {
-  std::fprintf(out, "\n");
+  fprintf(out, "\n");
   PrintReportLine(out, "wall", walltime);
   PrintReportLine(out, "real", realtime);
   PrintReportLine(out, "user", usertime);

@@ -3,8 +3,8 @@
 #ifndef TAMSOR_TAMSOR_H_
 #define TAMSOR_TAMSOR_H_
 
-#include <cstddef>
-#include <cstdio>
+#include <stddef.h>
+#include <stdio.h>
 
 #include "platform.h"
 
@@ -19,6 +19,9 @@ constexpr size_t kMaxCommandLine = kCommandBufferSize - 1;
 // `C:\Windows\system32\cmd.exe /c "` + line + `"`: 33 of them are taken.
 constexpr size_t kMaxBatchLine = 8191 - 33;
 
+// The exit status when what tamsor printed could not be written.
+constexpr int kExitNotWritten = 1;
+
 // Why an assembled line cannot be handed to Windows.
 enum class LineFault {
   kNone,
@@ -29,6 +32,10 @@ enum class LineFault {
 };
 
 void PrintHelp(FILE* out = stdout);
+
+// Flushes `out`; where that or an earlier write failed, says why on `err`
+// and returns false.
+bool FinishOutput(FILE* out = stdout, FILE* err = stderr);
 
 // Printed instead of running anything when the line would not fit.
 void PrintTooLong(FILE* out = stdout);

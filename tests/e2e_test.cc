@@ -81,18 +81,35 @@ struct Trigger {
 
 // Starts `program` (looked up in PATH) with the argument vector `argv`, in
 // its own process group unless `own_group` is false, in `directory` when one
-// is given, fires `trigger` while it runs, and collects its standard output.
+// is given, fires `trigger` while it runs, and collects its standard output;
+// or, where `stdout_to` names a file, or is "|" for a pipe nobody reads (with
+// SIGPIPE ignored), sends standard output there and collects standard error.
 Outcome RunProgram(const std::string& program, char** argv,
                    const Trigger& trigger = {},
-                   const std::string& directory = "", bool own_group = true) {
+                   const std::string& directory = "", bool own_group = true,
+                   const std::string& stdout_to = "") {
   int out[2];
   EXPECT_EQ(pipe(out), 0);
+  int unread[2] = {-1, -1};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  // The platform's own diagnostics (Wine's) stay out of what is compared.
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (stdout_to.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    // The platform's own diagnostics (Wine's) stay out of what is compared.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  } else {
+    if (stdout_to == "|") {
+      EXPECT_EQ(pipe(unread), 0);
+      close(unread[0]);
+      posix_spawn_file_actions_adddup2(&actions, unread[1], 1);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, stdout_to.c_str(), O_WRONLY,
+                                       0);
+    }
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+  }
+  const auto pipe_signal = signal(SIGPIPE, unread[1] < 0 ? SIG_DFL : SIG_IGN);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, out[1]);
   if (!directory.empty()) {
@@ -110,7 +127,9 @@ Outcome RunProgram(const std::string& program, char** argv,
       posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  signal(SIGPIPE, pipe_signal);
   close(out[1]);
+  if (unread[1] >= 0) close(unread[1]);
   if (rc != 0) {
     ADD_FAILURE() << "cannot start " << program;
     close(out[0]);
@@ -132,7 +151,7 @@ Outcome RunProgram(const std::string& program, char** argv,
     }
     if (Clock::now() > deadline) {
       ADD_FAILURE() << "the timer did not finish in time";
-      kill(-pid, SIGKILL);
+      kill(own_group ? -pid : pid, SIGKILL);
       waitpid(pid, &status, 0);
       break;
     }
@@ -179,15 +198,18 @@ std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
 
 Outcome RunCommand(const std::vector<std::string>& command,
                    const Trigger& trigger = {},
-                   const std::string& directory = "", bool own_group = true) {
+                   const std::string& directory = "", bool own_group = true,
+                   const std::string& stdout_to = "") {
   Argv argv(command);
-  return RunProgram(command[0], argv.argv(), trigger, directory, own_group);
+  return RunProgram(command[0], argv.argv(), trigger, directory, own_group,
+                    stdout_to);
 }
 
 Outcome RunTamsor(const std::vector<std::string>& args,
                   const Trigger& trigger = {},
-                  const std::string& directory = "") {
-  return RunCommand(TamsorCommand(args), trigger, directory);
+                  const std::string& directory = "",
+                  const std::string& stdout_to = "") {
+  return RunCommand(TamsorCommand(args), trigger, directory, true, stdout_to);
 }
 
 struct Report {
@@ -505,8 +527,26 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
     std::string out;  // the whole output, or the child's ahead of a report
     bool runs;
     bool in_folder = false;
+    std::string stdout_to = "";  // see RunProgram
+    int status = 255;            // where it does not run
   };
+  const std::string unwritten = "tamsor: cannot write to standard output: ";
   std::vector<Case> cases = {
+      {"the report to a full disk",
+       {Helper(), "exit", "0"},
+       unwritten + (Windows() ? "write error" : "No space left on device") +
+           "\n",
+       false,
+       false,
+       "/dev/full",
+       1},
+      {"the report to a closed pipe, SIGPIPE ignored",
+       {Helper(), "exit", "0"},
+       unwritten + (Windows() ? "write error" : "Broken pipe") + "\n",
+       false,
+       false,
+       "|",
+       1},
       {"a directory as the program",
        {folder.path()},
        "Cannot run the command [ " + Program(folder.path()) + "  ]\n",
@@ -599,12 +639,12 @@ TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
   }
   for (const Case& c : cases) {
     const Outcome outcome =
-        RunTamsor(c.args, {}, c.in_folder ? folder.path() : "");
+        RunTamsor(c.args, {}, c.in_folder ? folder.path() : "", c.stdout_to);
     if (c.runs) {
       ExpectReportOnly(outcome, c.out, c.name);
     } else {
       EXPECT_EQ(outcome.out, Eol(c.out)) << c.name;
-      EXPECT_EQ(outcome.exit_code, 255) << c.name;
+      EXPECT_EQ(outcome.exit_code, c.status) << c.name;
     }
   }
 }

@@ -50,6 +50,7 @@ bool RunsThroughCmd(const std::string& program) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
   std::string extension = name.substr(dot + 1, 3);
+  // cppcheck-suppress useStlAlgorithm
   for (char& c : extension) c = static_cast<char>(c | 0x20);
   return extension == "bat" || extension == "cmd";
 }

@@ -70,17 +70,27 @@ TEST(ShieldDeathTest, IsAHandlerButKeepsTheCallersIgnores) {
 }
 
 // With SIGCHLD ignored the kernel would reap the child itself and its CPU
-// times would be lost; a caller may well hand the timer that setting.
+// times would be lost; a caller may well hand the timer that setting. The
+// signals held across the start must be the caller's again afterwards.
 TEST(ChildDeathTest, CpuTimesSurviveAnInheritedSigchldIgnore) {
   EXPECT_EXIT(
       {
         signal(SIGCHLD, SIG_IGN);
+        sigset_t caller;
+        sigemptyset(&caller);
+        sigaddset(&caller, SIGUSR1);
+        sigprocmask(SIG_SETMASK, &caller, nullptr);
         FILETIME kernel{};
         FILETIME user{};
         const bool ran = RunHelper({"spin", "0.3"}, &kernel, &user);
         const double cpu =
             Tamsor::FILETIME2Second(kernel) + Tamsor::FILETIME2Second(user);
-        std::exit(ran && cpu >= 0.1 ? 0 : 1);
+        sigset_t after;
+        sigprocmask(SIG_BLOCK, nullptr, &after);
+        const bool same = sigismember(&after, SIGUSR1) &&
+                          !sigismember(&after, SIGINT) &&
+                          !sigismember(&after, SIGTERM);
+        std::exit(ran && cpu >= 0.1 && same ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
 }

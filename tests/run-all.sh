@@ -59,6 +59,13 @@ apt-get install -y --reinstall "./$deb" >/dev/null
 report=$(/usr/bin/tamsor /bin/true)
 grep -q "^sys  *[0-9]*\.[0-9][0-9][0-9] s$" <<<"$report" ||
   { echo "the installed tamsor printed no report: $report"; exit 1; }
+# The program the end-to-end suite ran: static, and against musl where
+# musl-tools is there (no glibc in it).
+file /usr/bin/tamsor | grep -q "statically linked" ||
+  { echo "the installed tamsor is not static"; exit 1; }
+if command -v musl-gcc >/dev/null && grep -qa GLIBC /usr/bin/tamsor; then
+  echo "the installed tamsor is built against glibc, not musl"; exit 1
+fi
 dpkg -L tamsor | grep -qx /usr/share/man/man1/tamsor.1.gz ||
   { echo "the manual page is not installed"; exit 1; }
-echo "installed: $(dpkg-query -W -f='${Package} ${Version}' tamsor), with its manual page; /usr/bin/tamsor reports"
+echo "installed: $(dpkg-query -W -f='${Package} ${Version}' tamsor), with its manual page; /usr/bin/tamsor ($(stat -c %s /usr/bin/tamsor) bytes, static) reports"
