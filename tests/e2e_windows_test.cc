@@ -2,6 +2,11 @@
 // read and expanded), run against the Windows build under Wine only.
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +162,170 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
+}
+
+// Random argument lists: what cmd.exe or the C runtime read as syntax,
+// non-ASCII letters, empty arguments and long runs.
+class ArgumentLists {
+ public:
+  explicit ArgumentLists(uint32_t seed) : random_(seed) {}
+  std::vector<std::string> Next() {
+    static const char* const kTokens[] = {" ", "\t", "\"", "\\", "%",  "!", "^",
+                                          "&", "|",  "<",  ">",  "(",  ")", ",",
+                                          ";", "=",  "a",  "Z",  "0",  "-", ".",
+                                          ":", "_",  "é",  "ß",  "日", "😀"};
+    std::vector<std::string> list(Below(7));
+    for (std::string& arg : list) {
+      for (size_t pieces = Below(9); pieces > 0; --pieces) {
+        const char* token = kTokens[Below(std::size(kTokens))];
+        const size_t odds = Below(100);
+        size_t run = odds < 1 ? Below(4000) : odds < 20 ? 2 + Below(40) : 1;
+        while (run-- > 0) arg += token;
+      }
+    }
+    return list;
+  }
+
+ private:
+  size_t Below(size_t n) { return random_() % n; }
+  std::mt19937 random_;
+};
+
+// The UTF-16 units of UTF-8 `text`.
+std::vector<uint16_t> Utf16(const std::string& text) {
+  std::vector<uint16_t> units;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xe0 ? 2
+                          : lead < 0xf0 ? 3
+                                        : 4;
+    uint32_t point = length == 1 ? lead : lead & (0x7fu >> length);
+    for (size_t k = 1; k < length; ++k) {
+      point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3fu);
+    }
+    i += length;
+    if (point >= 0x10000) {
+      units.push_back(
+          static_cast<uint16_t>(0xd800 + ((point - 0x10000) >> 10)));
+      point = 0xdc00 + (point & 0x3ff);
+    }
+    units.push_back(static_cast<uint16_t>(point));
+  }
+  return units;
+}
+
+// An argument as the helper's wargs prints it.
+std::string WideUnits(const std::string& arg) {
+  std::string out = "<";
+  for (const uint16_t unit : Utf16(arg)) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x", unit);
+    out += hex;
+  }
+  return out + ">\r\n";
+}
+
+// Text as cmd.exe echoes it into a pipe: in the ANSI code page, 1252 under
+// the suite's locale, so Latin-1 letters stay and the others become '?'.
+std::string AnsiPrinted(const std::string& text) {
+  std::string out;
+  for (const uint16_t unit : Utf16(text)) {
+    out += unit < 0x100 ? static_cast<char>(unit) : '?';
+  }
+  return out;
+}
+
+// The batch file's own lines: each parameter, as the text or the text
+// quoted, then END.
+bool BatchReceived(const std::vector<std::string>& list, std::string printed) {
+  for (const std::string& arg : list) {
+    const std::string text = AnsiPrinted(arg);
+    bool found = false;
+    for (const std::string& line :
+         {"[" + text + "]\r\n", "[\"" + text + "\"]\r\n"}) {
+      if (!found && printed.rfind(line, 0) == 0) {
+        printed.erase(0, line.size());
+        found = true;
+      }
+    }
+    if (!found) return false;
+  }
+  return printed == "END\r\n";
+}
+
+// "" when the run was refused (exit 255, one line, nothing from the child)
+// or the child printed what `arrived` accepts ahead of a report.
+std::string Judge(const char* child, const Outcome& outcome,
+                  const std::function<bool(const std::string&)>& arrived,
+                  int* ran) {
+  const size_t end = outcome.out.find_first_of("\r\n");
+  if (outcome.exit_code == 255 && end != std::string::npos &&
+      outcome.out.substr(end) == Eol("\n")) {
+    return "";
+  }
+  const Report report = ParseReport(outcome.out);
+  if (outcome.exit_code == 0 && report.found && arrived(report.before)) {
+    ++*ran;
+    return "";
+  }
+  return std::string(child) + ", exit " + std::to_string(outcome.exit_code) +
+         ", printed:\n" + outcome.out.substr(0, 3000) + "\n";
+}
+
+// Each list through the timer to a batch file and to the helper, which print
+// the parameters they received: every argument arrives as given, or the
+// timer refuses the run. TAMSOR_SEED sets the seed to run a failure again.
+TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
+  const char* given = std::getenv("TAMSOR_SEED");
+  const auto seed =
+      static_cast<uint32_t>(given ? std::strtoul(given, nullptr, 10) : 15);
+  ScratchFolder folder({});
+  folder.Add("p.bat",
+             "@echo off\r\n:next\r\nif [%1]==[] goto end\r\necho [%1]\r\n"
+             "shift\r\ngoto next\r\n:end\r\necho END\r\n",
+             false);
+  ArgumentLists lists(seed);
+  const auto start = std::chrono::steady_clock::now();
+  int count = 0;
+  int ran[2] = {0, 0};  // lists not refused, for each child
+  for (; count < 2000 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(60);
+       ++count) {
+    const std::vector<std::string> list = lists.Next();
+    std::vector<std::string> batch = {"p.bat"};
+    std::vector<std::string> helper = {Helper(), "println", "RAN", "wargs"};
+    batch.insert(batch.end(), list.begin(), list.end());
+    helper.insert(helper.end(), list.begin(), list.end());
+    // The C runtime reads a quote in an argument its own way.
+    const bool quoted = std::any_of(list.begin(), list.end(), [](auto& arg) {
+      return arg.find('"') != std::string::npos;
+    });
+    std::string expected = "RAN\r\n";
+    for (const std::string& arg : list) expected += WideUnits(arg);
+    const std::string faults =
+        Judge(
+            "batch file", RunTamsor(batch, {}, folder.path()),
+            [&](const std::string& printed) {
+              return BatchReceived(list, printed);
+            },
+            &ran[0]) +
+        Judge(
+            "helper", RunTamsor(helper, {}, folder.path()),
+            [&](const std::string& printed) {
+              return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
+                            : printed == expected;
+            },
+            &ran[1]);
+    ASSERT_EQ(faults, "") << "seed " << seed << ", list " << count << ": "
+                          << testing::PrintToString(list);
+  }
+  const std::chrono::duration<double> took =
+      std::chrono::steady_clock::now() - start;
+  std::printf(
+      "%d lists in %.0f s, seed %u; run, not refused: %d by the "
+      "batch file, %d by the helper\n",
+      count, took.count(), seed, ran[0], ran[1]);
 }
 
 }  // namespace
