@@ -190,6 +190,27 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   echo
   echo "tamsor.exe adds $(calc "$(field median "$t") - $(field median "$w")") ms" \
     "under Wine (a second Wine process start; reported, not targeted)."
+  # A batch file: tamsor.exe against a probe that only starts the system's
+  # cmd.exe on the file's absolute path and waits, one cmd.exe /c each, in
+  # interleaved rounds; the difference is tamsor's finding of the file and
+  # assembling of its line, besides its own start.
+  x86_64-w64-mingw32-g++-posix -O2 -static bench/batch-probe.cc \
+    -o "$win/batch-probe.exe"
+  batch_probe=$PWD/$win/batch-probe.exe
+  mkdir -p "$win/batch"
+  printf '@rem\r\n' >"$win/batch/t.bat"
+  mapfile -t b < <(cd "$win/batch" &&
+    "$st" --runs 20 -- wine "$batch_probe" t.bat -- wine "$exe" t.bat)
+  echo
+  echo "| batch file t.bat, 20 rounds | median (ms) | min | max |"
+  echo "|---|---|---|---|"
+  echo '| wine batch-probe.exe t.bat (cmd.exe /d /s /c ""C:\...\t.bat"")' \
+    "| $(field median "${b[0]}") | $(field min "${b[0]}") | $(field max "${b[0]}") |"
+  echo "| wine tamsor.exe t.bat | $(field median "${b[1]}") |" \
+    "$(field min "${b[1]}") | $(field max "${b[1]}") |"
+  echo
+  echo "tamsor.exe adds $(field cost "${b[1]}") ms to the probe's run of the same" \
+    "batch file (median of the rounds' differences; reported, not targeted)."
 else
   echo "Wine or mingw-w64 is not installed; skipped."
 fi
