@@ -200,9 +200,9 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   mkdir -p "$win/batch"
   printf '@rem\r\n' >"$win/batch/t.bat"
   mapfile -t b < <(cd "$win/batch" &&
-    "$st" --runs 20 -- wine "$batch_probe" t.bat -- wine "$exe" t.bat)
+    "$st" --runs 40 -- wine "$batch_probe" t.bat -- wine "$exe" t.bat)
   echo
-  echo "| batch file t.bat, 20 rounds | median (ms) | min | max |"
+  echo "| batch file t.bat, 40 rounds | median (ms) | min | max |"
   echo "|---|---|---|---|"
   echo '| wine batch-probe.exe t.bat (cmd.exe /d /s /c ""C:\...\t.bat"")' \
     "| $(field median "${b[0]}") | $(field min "${b[0]}") | $(field max "${b[0]}") |"
