@@ -177,7 +177,13 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   cmake -S . -B "$win" --toolchain cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$win" --target tamsor tamsor_helper >/dev/null
+  x86_64-w64-mingw32-g++-posix -O2 -static bench/batch-probe.cc \
+    -o "$win/batch-probe.exe"
   export WINEPREFIX=$PWD/$win/wineprefix WINEDEBUG=-all
+  # The server and its services for the whole section, started with none
+  # of the measured runs' pipes open: started by a run, they would hold its
+  # output open until they exit, seconds later.
+  wineserver -p 60 </dev/null >/dev/null 2>&1
   wineboot --init >/dev/null 2>&1 || true
   exe=$PWD/$win/tamsor.exe
   child=$PWD/$win/tests/tamsor_helper.exe
@@ -194,8 +200,6 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   # cmd.exe on the file's absolute path and waits, one cmd.exe /c each, in
   # interleaved rounds; the difference is tamsor's finding of the file and
   # assembling of its line, besides its own start.
-  x86_64-w64-mingw32-g++-posix -O2 -static bench/batch-probe.cc \
-    -o "$win/batch-probe.exe"
   batch_probe=$PWD/$win/batch-probe.exe
   mkdir -p "$win/batch"
   printf '@rem\r\n' >"$win/batch/t.bat"
@@ -211,6 +215,7 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   echo
   echo "tamsor.exe adds $(field cost "${b[1]}") ms to the probe's run of the same" \
     "batch file (median of the rounds' differences; reported, not targeted)."
+  wineserver -k
 else
   echo "Wine or mingw-w64 is not installed; skipped."
 fi
