@@ -145,6 +145,7 @@ struct OutcomeCase {
   bool in_folder = false;
   std::string stdout_to = "";  // see RunProgram
   int status = 255;            // where it does not run
+  std::string path = "";       // PATH for the timer, where not empty
 };
 
 // Runs each case's timer, in `folder` where the case asks, and checks its

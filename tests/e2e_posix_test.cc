@@ -52,6 +52,25 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
   million.insert(million.end(), 10, std::string(100000, 'm'));
   cases.push_back({"a line of a million characters", million, "RAN", true});
   ExpectOutcomes(cases, folder.path());
+
+  // A bare name is looked up in PATH's folders, an empty entry (wherever it
+  // stands) being the current one, and nowhere else.
+  const std::string dir = Helper().substr(0, Helper().rfind('/'));
+  const std::string name = Helper().substr(dir.size() + 1);
+  const std::vector<std::string> bare = {name, "print", "RAN"};
+  const std::string none = "/tamsor-no-such-folder";
+  ExpectOutcomes({{"a bare name in a PATH folder", bare, "RAN", true, false, "",
+                   255, none + ":" + dir},
+                  {"an empty PATH entry first", bare, "RAN", true, true, "",
+                   255, ":" + none},
+                  {"an empty PATH entry between", bare, "RAN", true, true, "",
+                   255, none + "::" + none},
+                  {"an empty PATH entry last", bare, "RAN", true, true, "", 255,
+                   none + ":"},
+                  {"a bare name in no PATH folder", bare,
+                   "Cannot run the command [ " + name + " print RAN  ]\n",
+                   false, true, "", 255, none}},
+                 dir);
 }
 
 // What the child starts with, run bare and under the timer by callers in
@@ -109,11 +128,22 @@ TEST(EndToEndPosix, NoArgumentVectorAtAllDoesNotCrash) {
 
 TEST(EndToEndPosix, SpinningIsChargedAsCpuTime) {
   // Not for Windows: Wine does not account a child's CPU time.
-  const Outcome outcome = RunTamsor({Helper(), "spin", "0.4"});
-  ExpectReportOnly(outcome, "", "spin");
-  const Report report = ParseReport(outcome.out);
-  EXPECT_GE(report.real_ms, 250);
-  EXPECT_LE(report.real_ms, report.wall * 1000 + 50);
+  const struct {
+    const char* op;
+    bool in_kernel;
+  } cases[] = {{"spin", false}, {"kernel-spin", true}};
+  for (const auto& c : cases) {
+    const Outcome outcome = RunTamsor({Helper(), c.op, "0.4"});
+    ExpectReportOnly(outcome, "", c.op);
+    const Report report = ParseReport(outcome.out);
+    EXPECT_GE(report.real_ms, 250) << c.op;
+    EXPECT_LE(report.real_ms, report.wall * 1000 + 50) << c.op;
+    // Loosely: most of it where it was spent.
+    EXPECT_GT(c.in_kernel ? report.sys_ms : report.user_ms,
+              c.in_kernel ? report.user_ms : report.sys_ms)
+        << c.op << ": user " << report.user_ms << " ms, sys " << report.sys_ms
+        << " ms";
+  }
 }
 
 TEST(EndToEndPosix, TerminationRequestToTheTimerIsAbsorbed) {
