@@ -40,7 +40,7 @@ if(TAMSOR_E2E_RUNNER)
     "set(runner [==[${TAMSOR_E2E_RUNNER}]==])"
     "set(environment [==[${wine_env};TAMSOR_WINDOWS=1;TAMSOR_LAUNCHER=${CMAKE_CROSSCOMPILING_EMULATOR};TAMSOR_EXE=$<TARGET_FILE:tamsor>;TAMSOR_HELPER=$<TARGET_FILE:tamsor_helper>]==])"
     "set(skip [==[${wine_skip}]==])"
-    "include([==[${CMAKE_CURRENT_SOURCE_DIR}/wine-e2e-tests.cmake]==])")
+    "include([==[${CMAKE_CURRENT_SOURCE_DIR}/list-wine-e2e-tests.cmake]==])")
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake
        CONTENT "${wine_e2e}\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
