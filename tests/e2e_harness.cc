@@ -233,9 +233,12 @@ void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
 
 void ExpectOutcomes(const std::vector<OutcomeCase>& cases,
                     const std::string& folder) {
+  const std::string path = Env("PATH");
   for (const OutcomeCase& c : cases) {
+    if (!c.path.empty()) setenv("PATH", c.path.c_str(), 1);
     const Outcome outcome =
         RunTamsor(c.args, {}, c.in_folder ? folder : "", c.stdout_to);
+    if (!c.path.empty()) setenv("PATH", path.c_str(), 1);
     if (c.runs) {
       ExpectReportOnly(outcome, c.out, c.name);
     } else {

@@ -115,13 +115,20 @@ class ScratchFolder {
     FILE* file = std::fopen(file_path.c_str(), "w");
     EXPECT_NE(file, nullptr) << name;
     if (file) {
-      std::fputs(text.c_str(), file);
+      std::fwrite(text.data(), 1, text.size(), file);
       std::fclose(file);
     }
     if (executable) chmod(file_path.c_str(), 0755);
     names_.push_back(name);
     if (new_folder) names_.push_back(name.substr(0, slash));
     return file_path;
+  }
+  // Adds a symbolic link to `target`; returns its path.
+  std::string Link(const std::string& name, const std::string& target) {
+    const std::string link_path = path_ + "/" + name;
+    EXPECT_EQ(symlink(target.c_str(), link_path.c_str()), 0) << name;
+    names_.push_back(name);
+    return link_path;
   }
   ~ScratchFolder() {
     for (const std::string& name : names_) {
@@ -145,6 +152,7 @@ struct OutcomeCase {
   bool in_folder = false;
   std::string stdout_to = "";  // see RunProgram
   int status = 255;            // where it does not run
+  std::string path = "";       // the timer's PATH, where not empty
 };
 
 // Runs each case's timer, in `folder` where the case asks, and checks its

@@ -10,6 +10,8 @@
 namespace tamsor_e2e {
 namespace {
 
+using std::string_literals::operator""s;
+
 TEST(EndToEndPosix, ChildReceivesTheArgumentsUnchanged) {
   // Not for Windows: the Windows child re-splits one line.
   const Outcome outcome =
@@ -47,6 +49,43 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
                    {folder.Add("no-shebang", "echo \"hi $1\"\n", true), "x"},
                    "hi x\n",
                    true});
+  // Text as bash tells it: no NUL before the first line break, in the first
+  // 80 bytes; a binary never goes to /bin/sh, which would run its lines.
+  const std::string binary = "MZ\0\necho RAN-BY-SH\n"s;
+  const std::string binary_path = folder.Add("w.exe", binary, true);
+  cases.push_back({"a binary the kernel refuses",
+                   {binary_path},
+                   "Cannot run the command [ " + binary_path + "  ]\n",
+                   false});
+  cases.push_back({"a NUL after the first line break",
+                   {folder.Add("late-nul", "echo \"hi $1\"\n\0\n"s, true), "x"},
+                   "hi x\n",
+                   true});
+  cases.push_back(
+      {"a NUL past the first 80 bytes",
+       {folder.Add("long-comment",
+                   "#" + std::string(79, 'x') + "\0\necho \"hi $1\"\n"s, true),
+        "x"},
+       "hi x\n",
+       true});
+  // The search goes on past every entry that cannot be run.
+  const std::string helper_folder = Helper().substr(0, Helper().rfind('/'));
+  const std::string helper_name = Helper().substr(helper_folder.size() + 1);
+  folder.Add("bin/" + helper_name, binary, true);
+  for (const auto& entry :
+       {std::make_pair("a symlink loop (ELOOP)", folder.Link("loop", "loop")),
+        std::make_pair("a name too long (ENAMETOOLONG)",
+                       folder.path() + "/" + std::string(300, 'n')),
+        std::make_pair("a binary", folder.path() + "/bin")}) {
+    cases.push_back({entry.first,
+                     {helper_name, "print", "RAN"},
+                     "RAN",
+                     true,
+                     false,
+                     "",
+                     255,
+                     entry.second + ":" + helper_folder});
+  }
   // A million characters, in pieces the kernel accepts.
   std::vector<std::string> million = {Helper(), "print", "RAN", "exit", "0"};
   million.insert(million.end(), 10, std::string(100000, 'm'));
@@ -67,6 +106,8 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
        {"ignore", "INT", "ignore", "TERM", "ignore", "QUIT", "ignore", "HUP",
         "ignore", "CHLD", "ignore", "PIPE"}},
       {"USR1 blocked", {"block", "USR1"}},
+      {"real-time signals blocked, the first and the last",
+       {"block", "34", "block", "64"}},
       {"umask 077 and nice +3", {"umask", "077", "nice", "3"}},
   };
   std::string unchanged;
