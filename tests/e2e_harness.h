@@ -123,13 +123,6 @@ class ScratchFolder {
     if (new_folder) names_.push_back(name.substr(0, slash));
     return file_path;
   }
-  // Adds a symbolic link to `target`; returns its path.
-  std::string Link(const std::string& name, const std::string& target) {
-    const std::string link_path = path_ + "/" + name;
-    EXPECT_EQ(symlink(target.c_str(), link_path.c_str()), 0) << name;
-    names_.push_back(name);
-    return link_path;
-  }
   ~ScratchFolder() {
     for (const std::string& name : names_) {
       std::remove((path_ + "/" + name).c_str());

@@ -20,7 +20,7 @@
 // POSIX only, to be a caller in a given state or to show that state:
 //   default-signals   set every signal to its default action, those the C
 //                     library keeps for itself too, and block none
-//   block SIGNAL      add SIGNAL (a name, or a number) to the signal mask
+//   block SIGNAL      add SIGNAL to the signal mask
 //   umask OCTAL       set the file mode creation mask
 //   nice N            add N to the nice value
 //   exec PROGRAM ...  replace this process with PROGRAM and the rest
@@ -104,16 +104,12 @@ int SignalNamed(const std::string& name) {
       {"SEGV", SIGSEGV}, {"ABRT", SIGABRT}, {"INT", SIGINT}, {"TERM", SIGTERM},
 #ifndef _WIN32
       {"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP}, {"CHLD", SIGCHLD},
-      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1},
+      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1}, {"34", 34},      {"64", 64},
 #endif
   };
   for (const auto& s : signals) {
     // cppcheck-suppress useStlAlgorithm
     if (name == s.name) return s.signum;
-  }
-  // A real-time signal by its number.
-  if (!name.empty() && name.find_first_not_of("0123456789") == name.npos) {
-    return std::atoi(name.c_str());
   }
   std::fprintf(stderr, "helper: unknown signal %s\n", name.c_str());
   std::exit(99);
