@@ -34,7 +34,7 @@ void Reap(pid_t pid) {
 
 // The kernel's signal mask, one bit for each of signals 1 to 64. The C
 // library's own calls are no use for it: musl's leave 32 to 34 out of the
-// mask they report and cannot block them, glibc's keep out 32 and 33.
+// mask they report and cannot block them; glibc's cannot block 32 and 33.
 using KernelMask = uint64_t;
 
 void SetKernelMask(int how, const KernelMask* set, KernelMask* old) {
