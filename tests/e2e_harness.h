@@ -115,7 +115,7 @@ class ScratchFolder {
     FILE* file = std::fopen(file_path.c_str(), "w");
     EXPECT_NE(file, nullptr) << name;
     if (file) {
-      std::fputs(text.c_str(), file);
+      std::fwrite(text.data(), 1, text.size(), file);
       std::fclose(file);
     }
     if (executable) chmod(file_path.c_str(), 0755);

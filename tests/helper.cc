@@ -106,7 +106,7 @@ int SignalNamed(const std::string& name) {
       {"SEGV", SIGSEGV}, {"ABRT", SIGABRT}, {"INT", SIGINT}, {"TERM", SIGTERM},
 #ifndef _WIN32
       {"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP}, {"CHLD", SIGCHLD},
-      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1},
+      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1}, {"34", 34},      {"64", 64},
 #endif
   };
   for (const auto& s : signals) {
