@@ -5,7 +5,7 @@
 # commit's time on the packaged files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-work=$PWD/${1:-build-repro}
+work=$(realpath -m "${1:-build-repro}")
 unset SOURCE_DATE_EPOCH  # the commit's time, as a release build takes it
 rm -rf "$work"
 commit=$(git rev-parse HEAD)
