@@ -48,6 +48,11 @@ expect_files build-win/tamsor-*-win64.zip tamsor.exe README.md LICENSE
 expect_files build/tamsor-*-linux-x86_64.tar.gz bin/tamsor \
   share/man/man1/tamsor.1.gz share/doc/tamsor/README.md share/doc/tamsor/LICENSE
 
+echo "== MSVC mode (clang-cl); release manifests; the commit built twice"
+tests/msvc-mode.sh build-msvc
+tests/check-release.py manifests build-win/tamsor-*-win64.zip
+tests/reproducible.sh build-repro
+
 deb=$(ls build/tamsor_*.deb)
 echo "== $deb: lintian, then installed with apt-get and run"
 if ! findings=$(lintian --fail-on error "$deb" 2>&1); then
