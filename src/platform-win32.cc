@@ -12,11 +12,13 @@
 // MinGW formats with its own printf, and MSVC links the runtime statically.
 #if defined(__MINGW32__)
 #if !defined(__USE_MINGW_ANSI_STDIO) || !__USE_MINGW_ANSI_STDIO
-#error "MinGW: build with __USE_MINGW_ANSI_STDIO=1 (msvcrt.dll rounds 0.0625 differently)"
+#error \
+    "MinGW: build with __USE_MINGW_ANSI_STDIO=1 (msvcrt.dll rounds 0.0625 differently)"
 #endif
 #elif defined(_MSC_VER)
 #if defined(_DLL)
-#error "MSVC: link the C runtime statically (/MT): the UCRT DLL rounds 0.0625 to even only on Windows 10 2004 and later"
+#error \
+    "MSVC: link the C runtime statically (/MT): the UCRT DLL rounds 0.0625 to even only on Windows 10 2004 and later"
 #endif
 #else
 #error "build tamsor.exe with MinGW-w64 or MSVC (or clang-cl)"
