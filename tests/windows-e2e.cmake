@@ -43,8 +43,8 @@ endfunction()
 # The child's own exit status is not passed on; a sleep shows in wall.
 run_tamsor(${HELPER} println hello sleep 0.2 exit 3)
 expect_report("hello\n")
-if(wall LESS 200)
-  fail("wall ${wall} ms is less than the child's sleep")
+if(wall LESS 150)  # loosely: Windows' sleep may end a clock tick early
+  fail("wall ${wall} ms is well below the child's sleep of 200 ms")
 endif()
 
 # Wildcards are expanded by tamsor's start-up; other arguments arrive whole.
