@@ -4,18 +4,35 @@
 #include <stdio.h>
 #include <windows.h>
 
-// The report's rounding (ties to even) must not depend on the machine's
-// msvcrt.dll.
+// The report's rounding must not depend on the machine it runs on: a wall
+// time of exactly 0.0625 s prints as 0.062 (ties to even) everywhere, or the
+// same build reports differently on two machines. msvcrt.dll rounds ties
+// away from zero; the UCRT rounds them to even only in builds made with
+// recent toolsets and, as a DLL, only on Windows 10 2004 and later. So
+// MinGW formats with its own printf, and MSVC links the runtime statically.
+#if defined(__MINGW32__)
 #if !defined(__USE_MINGW_ANSI_STDIO) || !__USE_MINGW_ANSI_STDIO
-#error "build with __USE_MINGW_ANSI_STDIO=1"
+#error \
+    "MinGW: build with __USE_MINGW_ANSI_STDIO=1 (msvcrt.dll rounds 0.0625 differently)"
+#endif
+#elif defined(_MSC_VER)
+#if defined(_DLL)
+#error \
+    "MSVC: link the C runtime statically (/MT): the UCRT DLL rounds 0.0625 to even only on Windows 10 2004 and later"
+#endif
+#else
+#error "build tamsor.exe with MinGW-w64 or MSVC (or clang-cl)"
 #endif
 
 #include "platform.h"
 
-// Have the runtime's start-up expand wildcards in the arguments.
+#if defined(__MINGW32__)
+// Have MinGW's start-up expand wildcards in the arguments (MSVC links
+// setargv.obj for that instead).
 extern "C" {
 int _dowildcard = -1;
 }
+#endif
 
 namespace tamsor {
 

@@ -156,5 +156,24 @@ else
   failed=$((failed + 1))
 fi
 
+# A check that is one test: it passes or fails whole.
+checked() {  # WHAT COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $what"
+    failed=$((failed + 1))
+  fi
+}
+
+echo "== MSVC mode (clang-cl); release manifests; the commit built twice"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
+checked "the MSVC-mode compile" tests/msvc-mode.sh build-msvc
+checked "the release manifests" \
+  tests/check-release.py manifests "build-win/tamsor-$version-win64.zip"
+checked "the commit built twice" tests/reproducible.sh build-repro
+
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
