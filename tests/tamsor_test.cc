@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "argv.h"
+#include "command-line.h"
 
 namespace tamsor {
 namespace {
@@ -94,9 +95,15 @@ TEST(AssembleCommandLine, QuotesSoThatEachArgumentArrivesWhole) {
       {"batch: .. segments collapsed",
        {"tamsor", "x\\..\\v.cmd", "a&b"},
        R"("x\..\v.cmd" "a&b" )"},
-      {"batch: a stream of a batch file",
-       {"tamsor", "t.bat:s", "a&b"},
-       R"("t.bat:s" "a&b" )"},
+      {"not a batch: an extension that starts with bat",
+       {"tamsor", "h.batx", R"(C:\dir with space\)", "next"},
+       R"("h.batx" "C:\dir with space\\" next )"},
+      {"not a batch: .cmd before the extension",
+       {"tamsor", "x.cmd_", "a&b"},
+       R"("x.cmd_" a&b )"},
+      {"batch: a name that is all extension, any case",
+       {"tamsor", R"(C:\d\.Cmd)", "a&b"},
+       R"("C:\d\.Cmd" "a&b" )"},
       {"batch: in a folder with syntax",
        {"tamsor", R"(a,b\R&D\t.Bat)", "x"},
        R"("a,b\R&D\t.Bat" x )"},
@@ -109,7 +116,6 @@ TEST(AssembleCommandLine, QuotesSoThatEachArgumentArrivesWhole) {
 }
 
 TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
-  const std::string batch_fill(kMaxBatchLine - 9, 'b');  // "t.bat" and spaces
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -133,14 +139,18 @@ TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
       {"quoted program name",
        {"tamsor", R"("x.bat")", "a&b"},
        LineFault::kQuoteInProgram},
-      {"batch line at cmd.exe's limit",
-       {"tamsor", "t.bat", batch_fill},
-       LineFault::kNone},
-      {"batch line one over",
-       {"tamsor", "t.bat", batch_fill + "b"},
-       LineFault::kTooLongForCmd},
-      {"other programs are not bound by it",
-       {"tamsor", "t.exe", batch_fill + "bb"},
+      {"a stream of a batch file",
+       {"tamsor", "t.bat:x", "a"},
+       LineFault::kStreamInProgram},
+      {"a stream's type",
+       {"tamsor", R"(d\t.bat::$DATA)"},
+       LineFault::kStreamInProgram},
+      {"a stream of an ordinary program",
+       {"tamsor", "p.exe:s"},
+       LineFault::kStreamInProgram},
+      {"a drive is no stream", {"tamsor", "C:t.bat", "x"}, LineFault::kNone},
+      {"a long line for cmd.exe waits for the batch file's path",
+       {"tamsor", "t.bat", std::string(9000, 'b')},
        LineFault::kNone},
       {"over Windows' limit",
        {"tamsor", "p", std::string(kMaxCommandLine, 'x')},
@@ -157,6 +167,88 @@ TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
         c.fault)
         << c.name;
   }
+}
+
+TEST(PrepareBatchLine, RunsTheFoundFileThroughCmdOrRefuses) {
+  const std::string cmd = R"(C:\W\cmd.exe)";
+  const std::string head = R"("C:\W\cmd.exe" /d /s /c ")";
+  // cmd.exe's limit counts the whole line: 37 characters besides the fill.
+  const std::string fill(kMaxCmdLine - 37, 'a');
+  const struct {
+    const char* name;
+    std::string path;
+    std::vector<std::string> args;  // after the program's name
+    LineFault fault;
+    std::string line;
+  } cases[] = {
+      {"the found path, quoted, then the batch rule",
+       R"(C:\full\path\t.bat)",
+       {"a b", "c", "", "x&y", "!v!"},
+       LineFault::kNone,
+       head + R"("C:\full\path\t.bat" "a b" c "" "x&y" "!v!")" + "\""},
+      {"no arguments",
+       R"(C:\t.CMD)",
+       {},
+       LineFault::kNone,
+       head + R"("C:\t.CMD")" + "\""},
+      {"a UNC path",
+       R"(\\srv\share\R&D (1)\t.bat)",
+       {"1"},
+       LineFault::kNone,
+       head + R"("\\srv\share\R&D (1)\t.bat" 1)" + "\""},
+      {"exactly cmd.exe's limit",
+       R"(C:\t.bat)",
+       {fill},
+       LineFault::kNone,
+       head + R"("C:\t.bat" )" + fill + "\""},
+      {"one over", R"(C:\t.bat)", {fill + "a"}, LineFault::kTooLongForCmd, ""},
+      {"% in the found path",
+       R"(C:\a%X%b\t.bat)",
+       {"x"},
+       LineFault::kUnsafeBatchArgument,
+       ""},
+      {"a line break in it",
+       "C:\\a\nb\\t.bat",
+       {},
+       LineFault::kUnsafeBatchArgument,
+       ""},
+      {"the device namespace",
+       R"(\\?\C:\t.bat)",
+       {},
+       LineFault::kUnclearBatchPath,
+       ""},
+      {"the local device",
+       R"(\\.\C:\t.bat)",
+       {},
+       LineFault::kUnclearBatchPath,
+       ""},
+      {"an untidy name",
+       R"(C:\t.bat. .)",
+       {},
+       LineFault::kUnclearBatchPath,
+       ""},
+      {"a stream", R"(C:\t.bat:s)", {}, LineFault::kUnclearBatchPath, ""},
+      {"no batch file after all",
+       R"(C:\t.exe)",
+       {},
+       LineFault::kUnclearBatchPath,
+       ""},
+      {"not absolute", R"(t.bat)", {}, LineFault::kUnclearBatchPath, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"tamsor", "t.bat"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Argv argv(args);
+    std::vector<char> line(kCommandBufferSize, 'x');
+    EXPECT_EQ(PrepareBatchLine(cmd.c_str(), c.path.c_str(), argv.argc(),
+                               argv.argv(), line.data(), line.size()),
+              c.fault)
+        << c.name;
+    if (c.fault == LineFault::kNone) {
+      EXPECT_EQ(line.data(), c.line) << c.name;
+    }
+  }
+  EXPECT_EQ(cases[3].line.size(), kMaxCmdLine);
 }
 
 TEST(AssembleCommandLine, NoArgumentVectorGivesAnEmptyLine) {
@@ -347,7 +439,51 @@ TEST(Texts, FailureMessages) {
             "characters\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLongForCmd(f); }),
             "Cannot run the command: a batch file's command line is longer "
-            "than 8158 characters, the most cmd.exe takes\n");
+            "than 8191 characters, the most cmd.exe takes\n");
+}
+
+TEST(Texts, FailureMessagesAreOneLine) {
+  // Control characters shown, tab and non-ASCII kept: nothing after the
+  // message can pass for a report.
+  const std::string given = "%\n\nwall\r\x01\x1b[2J\x7f\t\xc3\xa9";
+  const std::string shown = "%\\n\\nwall\\r\\x01\\x1B[2J\\x7F\t\xc3\xa9";
+  Argv argv({"tamsor", "t.bat", given});
+  const std::string unsafe =
+      "Cannot run the command: a batch file cannot be given this argument "
+      "safely: ";
+  const struct {
+    LineFault fault;
+    const char* line;
+    const char* path;
+    std::string text;
+  } cases[] = {
+      {LineFault::kUnsafeBatchArgument, "", nullptr, unsafe + shown + "\n"},
+      {LineFault::kQuoteInProgram, given.c_str(), nullptr,
+       "Cannot run the command [ " + shown + " ]\n"},
+      {LineFault::kUnclearBatchPath, "", given.c_str(),
+       "Cannot run the command: cmd.exe may not read the path of the batch "
+       "file found as Windows does: " +
+           shown + "\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Captured([&](FILE* f) {
+                PrintLineFault(c.fault, c.line, c.path, argv.argc(),
+                               argv.argv(), f);
+              }),
+              c.text);
+  }
+  Argv stream({"tamsor", "p:\n"});
+  EXPECT_EQ(Captured([&](FILE* f) {
+              PrintLineFault(LineFault::kStreamInProgram, "", nullptr,
+                             stream.argc(), stream.argv(), f);
+            }),
+            "Cannot run the command: a program name with a ':' names a stream, "
+            "not a file: p:\\n\n");
+  // Where no line is assembled, the arguments are shown the same way.
+  EXPECT_EQ(Captured([&](FILE* f) {
+              PrintCannotRun(nullptr, argv.argc(), argv.argv(), f);
+            }),
+            "Cannot run the command [ t.bat \"" + shown + "\"  ]\n");
 }
 
 }  // namespace
