@@ -27,7 +27,7 @@ ctest --test-dir build-fuzz --no-tests=error --output-on-failure -V | grep -E "D
 echo "== Windows build, tested under Wine"
 export WINEDEBUG=-all
 cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON \
-  -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_tests"
+  -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_windows_tests"
 cmake --build build-win -j "$jobs"
 ctest --test-dir build-win --no-tests=error --output-on-failure -j 2
 

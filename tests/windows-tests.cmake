@@ -2,7 +2,7 @@
 # the end-to-end suite (a native program, built in a native tree and named
 # by TAMSOR_E2E_RUNNER) driving tamsor.exe under Wine.
 set(TAMSOR_E2E_RUNNER "" CACHE FILEPATH
-    "The native e2e_tests program that drives tamsor.exe under Wine")
+    "The native e2e_windows_tests program that drives tamsor.exe under Wine")
 
 # Wine turns Unix arguments into Windows ones by the locale's character set.
 set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=C.UTF-8")

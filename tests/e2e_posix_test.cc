@@ -1,0 +1,144 @@
+// End-to-end: what only the POSIX build shows (the child's argument vector
+// and process state, signals, CPU accounting), run natively only.
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+
+namespace tamsor_e2e {
+namespace {
+
+TEST(EndToEndPosix, ChildReceivesTheArgumentsUnchanged) {
+  // Not for Windows: the Windows child re-splits one line.
+  const Outcome outcome =
+      RunTamsor({Helper(), "args", "two words", "", "tab\there", "q\"uote",
+                 "back\\slash\\", "\xc3\xa9\xff", "-h", " "});
+  ExpectReportOnly(outcome,
+                   "argc=10\n<two words>\n<>\n<tab\there>\n<q\"uote>\n"
+                   "<back\\slash\\>\n<\xc3\xa9\xff>\n<-h>\n< >\n",
+                   "argv");
+}
+
+TEST(EndToEndPosix, WindowsLineLimitDoesNotApplyOnPosix) {
+  // Windows limits the timer's own command line too, so only wildcard
+  // expansion can take the child's line past the limit there.
+  // Not for Windows: covered by the wildcard case.
+  // The helper, "print RAN exit 0", the long argument and their spaces.
+  const size_t fixed = Helper().size() + 1 + 16 + 1 + 1;
+  const std::string at_limit(32766 - fixed, 'a');
+  for (const std::string& arg : {at_limit, at_limit + "a"}) {
+    ExpectReportOnly(RunTamsor({Helper(), "print", "RAN", "exit", "0", arg}),
+                     "RAN", arg == at_limit ? "at the limit" : "one over");
+  }
+}
+
+TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
+  ScratchFolder folder({"not-executable"});
+  const std::string plain = folder.path() + "/not-executable";
+  std::vector<OutcomeCase> cases;
+  cases.push_back({"a file without the execute bit",
+                   {plain, "x"},
+                   "Cannot run the command [ " + plain + " x  ]\n",
+                   false});
+  // Run through /bin/sh, as a shell would.
+  cases.push_back({"a script without #!",
+                   {folder.Add("no-shebang", "echo \"hi $1\"\n", true), "x"},
+                   "hi x\n",
+                   true});
+  // A million characters, in pieces the kernel accepts.
+  std::vector<std::string> million = {Helper(), "print", "RAN", "exit", "0"};
+  million.insert(million.end(), 10, std::string(100000, 'm'));
+  cases.push_back({"a line of a million characters", million, "RAN", true});
+  ExpectOutcomes(cases, folder.path());
+}
+
+// What the child starts with, run bare and under the timer by callers in
+// different states: only its parent may differ.
+TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
+  // Not for Windows: POSIX process state.
+  const struct {
+    const char* name;
+    std::vector<std::string> caller;  // helper operations ahead of the exec
+  } cases[] = {
+      {"nothing ignored or blocked", {}},
+      {"signals ignored",
+       {"ignore", "INT", "ignore", "TERM", "ignore", "QUIT", "ignore", "HUP",
+        "ignore", "CHLD", "ignore", "PIPE"}},
+      {"USR1 blocked", {"block", "USR1"}},
+      {"umask 077 and nice +3", {"umask", "077", "nice", "3"}},
+  };
+  std::string unchanged;
+  for (const auto& c : cases) {
+    // Each caller starts from a known state, whatever the test inherited.
+    std::vector<std::string> bare = {Helper(), "default-signals"};
+    bare.insert(bare.end(), c.caller.begin(), c.caller.end());
+    bare.push_back("exec");
+    std::vector<std::string> timed = bare;
+    const std::vector<std::string> timer = TamsorCommand({Helper(), "state"});
+    timed.insert(timed.end(), timer.begin(), timer.end());
+    bare.insert(bare.end(), {Helper(), "state"});
+    // In the test's own process group, so that both runs share it.
+    const Outcome untimed = RunCommand(bare, {}, "", false);
+    ASSERT_NE(untimed.out.find("environ: "), std::string::npos)
+        << c.name << ": " << untimed.out;
+    if (unchanged.empty()) {
+      unchanged = untimed.out;
+    } else {
+      EXPECT_NE(untimed.out, unchanged) << c.name << ": the state did not show";
+    }
+    ExpectReportOnly(RunCommand(timed, {}, "", false), untimed.out, c.name);
+  }
+}
+
+TEST(EndToEndPosix, NoArgumentVectorAtAllDoesNotCrash) {
+  // Not for Windows: Wine always passes the program's name.
+  char* no_arguments[] = {nullptr};
+  const Outcome outcome = RunProgram(Env("TAMSOR_EXE"), no_arguments);
+  ASSERT_EQ(outcome.signal, 0) << "killed by signal " << outcome.signal;
+  // Newer kernels hand over an empty name instead, which asks for the help.
+  if (outcome.exit_code == 0) {
+    EXPECT_EQ(outcome.out.rfind("tamsor: A \"Linux-time\"-like program", 0), 0u)
+        << outcome.out;
+  } else {
+    EXPECT_EQ(outcome.exit_code, 255);
+    EXPECT_EQ(outcome.out, "Cannot run the command [  ]\n");
+  }
+}
+
+TEST(EndToEndPosix, SpinningIsChargedAsCpuTime) {
+  // Not for Windows: Wine does not account a child's CPU time.
+  const Outcome outcome = RunTamsor({Helper(), "spin", "0.4"});
+  ExpectReportOnly(outcome, "", "spin");
+  const Report report = ParseReport(outcome.out);
+  EXPECT_GE(report.real_ms, 250);
+  EXPECT_LE(report.real_ms, report.wall * 1000 + 50);
+}
+
+TEST(EndToEndPosix, TerminationRequestToTheTimerIsAbsorbed) {
+  // Not for Windows: a POSIX SIGTERM ends a Wine process outright.
+  const Outcome outcome =
+      RunTamsor({Helper(), "println", "started", "sleep", "1"},
+                {"started", [](pid_t pid) { kill(pid, SIGTERM); }});
+  ExpectReportOnly(outcome, "started\n", "terminate");
+  EXPECT_GE(ParseReport(outcome.out).wall, 0.95) << "it kept waiting";
+}
+
+TEST(EndToEndPosix, RepeatedInterruptsWhileTheChildIgnoresThem) {
+  // The Windows runtime may reset its handler after the first one.
+  // Not for Windows: only a first interrupt is absorbed.
+  const Outcome outcome = RunTamsor(
+      {Helper(), "ignore", "INT", "println", "started", "sleep", "1.2"},
+      {"started", [](pid_t pid) {
+         for (int i = 0; i < 3; ++i) {
+           SleepFor(0.2);
+           kill(-pid, SIGINT);
+         }
+       }});
+  ExpectReportOnly(outcome, "started\n", "ignored interrupts");
+  EXPECT_GE(ParseReport(outcome.out).wall, 1.15);
+}
+
+}  // namespace
+}  // namespace tamsor_e2e

@@ -1,0 +1,173 @@
+// End-to-end: what the timer does alike on every platform, run natively and
+// against the Windows build under Wine.
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+
+namespace tamsor_e2e {
+namespace {
+
+TEST(EndToEnd, NoArgumentsPrintsTheHelp) {
+  const Outcome outcome = RunTamsor({});
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.out,
+            Eol("tamsor: A \"Linux-time\"-like program for Windows.\n"
+                "Reports: wall time, then CPU time: real = user + sys\n"
+                "Usage:   tamsor [program arguments]\n"));
+}
+
+TEST(EndToEnd, ExitsZeroWhateverTheChildDid) {
+  std::vector<std::vector<std::string>> endings = {
+      {"exit", "7"}, {"exit", "255"}, {"raise", "SEGV"}, {"raise", "ABRT"}};
+  if (!Windows()) endings.push_back({"raise", "KILL"});
+  for (const auto& ending : endings) {
+    std::vector<std::string> args = {Helper(), "print", "before"};
+    args.insert(args.end(), ending.begin(), ending.end());
+    ExpectReportOnly(RunTamsor(args), "before", ending[1].c_str());
+  }
+}
+
+TEST(EndToEnd, UnstartableCommandsAreReportedWithTheirLine) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  std::vector<Case> cases = {
+      {{"tamsor-no-such-program", "x", "two words"},
+       "Cannot run the command [ " + Program("tamsor-no-such-program") +
+           " x \"two words\"  ]\n"},
+      {{"-h"}, "Cannot run the command [ " + Program("-h") + "  ]\n"},
+      {{"--help"}, "Cannot run the command [ " + Program("--help") + "  ]\n"},
+      {{""}, "Cannot run the command [ \"\"  ]\n"},
+  };
+  if (!Windows()) {  // no line limit: the message shows the whole line
+    const std::string long_arg(40000, 'x');
+    cases.push_back({{"tamsor-no-such-program", long_arg, "a b"},
+                     "Cannot run the command [ tamsor-no-such-program " +
+                         long_arg + " \"a b\"  ]\n"});
+  }
+  for (const auto& c : cases) {
+    const Outcome outcome = RunTamsor(c.args);
+    EXPECT_EQ(outcome.out, Eol(c.message));
+    EXPECT_EQ(outcome.exit_code, 255) << "-1 as a byte";
+  }
+}
+
+TEST(EndToEnd, WildcardsAreExpandedByTheWindowsStartUpOnly) {
+  const ScratchFolder folder({"one.txt", "two.txt", "other.dat"});
+  const Outcome outcome = RunTamsor(
+      {Helper(), "args", "*.txt", "*.none", "o?e.txt"}, {}, folder.path());
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out;
+  // The arguments, after the helper's count and raw line.
+  const std::string listed =
+      report.before.substr(report.before.find("\n<") + 1);
+  EXPECT_EQ(listed, Windows()
+                        ? Eol("<one.txt>\n<two.txt>\n<*.none>\n<one.txt>\n")
+                        : "<*.txt>\n<*.none>\n<o?e.txt>\n");
+}
+
+TEST(EndToEnd, ReportFollowsTheChildsOutput) {
+  ExpectReportOnly(RunTamsor({Helper(), "print", "partial"}), "partial",
+                   "no final line break");
+  ExpectReportOnly(RunTamsor({Helper(), "println", "whole"}), Eol("whole\n"),
+                   "final line break leaves an empty line");
+}
+
+TEST(EndToEnd, OutputThroughAPipeIsKeptWholeAndInOrder) {
+  std::string bulk;
+  for (int n = 0; n < 20000; ++n) {
+    char line[16];
+    std::snprintf(line, sizeof line, "%08d ", n);
+    bulk += line + std::string(54, 'b') + "\n";
+  }
+  ExpectReportOnly(RunTamsor({Helper(), "println", "one", "sleep", "0.1",
+                              "bulk", "20000", "print", "last"}),
+                   Eol("one\n" + bulk + "last"), "1.3 MB through a pipe");
+}
+
+TEST(EndToEnd, OneToTenThousandArgumentsReachTheChild) {
+  ExpectReportOnly(RunTamsor({Helper()}), "", "the program alone");
+
+  std::vector<std::string> args = {Helper(), "args"};
+  args.insert(args.end(), 10000, "a");
+  const Outcome outcome = RunTamsor(args);
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out.substr(0, 200);
+  EXPECT_EQ(report.before.rfind("argc=10002", 0), 0u);
+  size_t received = 0;
+  for (size_t at = 0; (at = report.before.find("<a>", at)) != std::string::npos;
+       ++at) {
+    ++received;
+  }
+  EXPECT_EQ(received, 10000u);
+}
+
+TEST(EndToEnd, BadProgramsAndLinesHaveClearOutcomes) {
+  ScratchFolder folder({});
+  const std::string unwritten = "tamsor: cannot write to standard output: ";
+  std::vector<OutcomeCase> cases = {
+      {"the report to a full disk",
+       {Helper(), "exit", "0"},
+       unwritten + (Windows() ? "write error" : "No space left on device") +
+           "\n",
+       false,
+       false,
+       "/dev/full",
+       1},
+      {"the report to a closed pipe, SIGPIPE ignored",
+       {Helper(), "exit", "0"},
+       unwritten + (Windows() ? "write error" : "Broken pipe") + "\n",
+       false,
+       false,
+       "|",
+       1},
+      {"a directory as the program",
+       {folder.path()},
+       "Cannot run the command [ " + Program(folder.path()) + "  ]\n",
+       false},
+  };
+  ExpectOutcomes(cases, folder.path());
+}
+
+TEST(EndToEnd, SleepIsTimedWithinLooseBounds) {
+  const Outcome outcome = RunTamsor({Helper(), "sleep", "0.3"});
+  ExpectReportOnly(outcome, "", "sleep");
+  const Report report = ParseReport(outcome.out);
+  EXPECT_GE(report.wall, 0.29);
+  EXPECT_LE(report.wall, 1.0);
+  EXPECT_LE(report.real_ms, 200) << "sleeping costs little CPU";
+}
+
+TEST(EndToEnd, InterruptEndsTheChildAndTheTimerReports) {
+  const Outcome outcome =
+      RunTamsor({Helper(), "println", "started", "sleep", "5"},
+                {"started", [](pid_t pid) {
+                   SleepFor(0.2);
+                   kill(-pid, SIGINT);
+                 }});
+  ExpectReportOnly(outcome, Eol("started\n"), "interrupted");
+  EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
+}
+
+TEST(EndToEnd, GrandchildrenAreNotWaitedFor) {
+  const Outcome outcome = RunTamsor({Helper(), "grandchild", "6"});
+  const Report report = ParseReport(outcome.out);
+  ASSERT_TRUE(report.found) << outcome.out;
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_LT(outcome.seconds, 4.0);
+  const std::string prefix = "grandchild=";
+  ASSERT_EQ(report.before.rfind(prefix, 0), 0u) << report.before;
+  const long pid = std::stol(report.before.substr(prefix.size()));
+  EXPECT_GT(pid, 0) << "the grandchild did not start";
+  if (!Windows() && pid > 0) {
+    EXPECT_EQ(kill(static_cast<pid_t>(pid), 0), 0) << "it should still run";
+    kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+}
+
+}  // namespace
+}  // namespace tamsor_e2e
