@@ -88,12 +88,32 @@ void CheckMeaning(const Args& args, const std::string& line) {
         "the child gets other arguments");
 }
 
-// The line as `assemble` makes it in a buffer of `room` and more.
+// The line as `assemble` makes it in a buffer of room enough.
 template <typename Assemble>
-std::string Unbounded(size_t room, Assemble assemble) {
-  std::vector<char> buffer(room + 64);
-  Check(assemble(buffer.data(), buffer.size()), "no room with room enough");
+std::string Unbounded(const Args& args, const std::string& path,
+                      Assemble assemble) {
+  size_t room = 2 * path.size() + 64;
+  for (const std::string& arg : args) room += 2 * arg.size() + 3;
+  std::vector<char> buffer(room);
+  Argv argv(args);
+  Check(assemble(argv, buffer.data(), buffer.size()),
+        "no room with room enough");
   return buffer.data();
+}
+
+const char kCmd[] = R"(C:\Windows\System32\cmd.exe)";
+
+std::string PlainLine(const Args& args) {
+  return Unbounded(args, "", [](Argv& argv, char* b, size_t n) {
+    return tamsor::AssembleCommandLine(argv.argc(), argv.argv(), b, n);
+  });
+}
+
+std::string BatchLine(const Args& args, const std::string& path) {
+  return Unbounded(args, path, [&](Argv& argv, char* b, size_t n) {
+    return tamsor::AssembleBatchLine(kCmd, path.c_str(), argv.argc(),
+                                     argv.argv(), b, n);
+  });
 }
 
 // A message is one line: no control character but the tab, one line end.
@@ -138,17 +158,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   args.push_back(current);
+  // The batch file, as if found; the name is all the fuzzer's.
+  const std::string path = "C:\\found\\" + args[1];
+  // Some inputs are padded to end right at cmd.exe's limit, where an error
+  // of one shows: an argument of letters adds its length and a space.
+  if (data[0] >= 250) {
+    const size_t length = BatchLine(args, path).size();
+    const size_t target = tamsor::kMaxCmdLine - 2 + data[1] % 5;
+    if (length + 1 < target) {
+      args.push_back(std::string(target - length - 1, 'a'));
+    }
+  }
 
   Argv argv(args);
   // Exactly sized, so that AddressSanitizer sees any write past the end.
   std::unique_ptr<char[]> buffer(new char[buffer_size]);
   tamsor::LineFault fault = tamsor::PrepareCommandLine(
       argv.argc(), argv.argv(), buffer.get(), buffer_size);
-  size_t room = 0;  // more than any line of these arguments needs
-  for (const std::string& arg : args) room += 2 * arg.size() + 3;
-  const std::string whole = Unbounded(room, [&](char* b, size_t n) {
-    return tamsor::AssembleCommandLine(argv.argc(), argv.argv(), b, n);
-  });
+  const std::string whole = PlainLine(args);
   const bool fits = whole.size() <= buffer_size - 1;
   Check((fault == tamsor::LineFault::kTooLong) == !fits,
         "refused other than at the buffer's exact size");
@@ -170,18 +197,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckMeaning(args, buffer.get());
   }
 
-  // A batch file, found somewhere: the line for cmd.exe, sized exactly.
-  const std::string path = "C:\\found\\" + args[1];
-  const char cmd[] = R"(C:\Windows\System32\cmd.exe)";
+  // The batch file's line for cmd.exe.
   if (fault == tamsor::LineFault::kNone &&
       tamsor::RunsABatchFile(argv.argc(), argv.argv())) {
-    fault = tamsor::PrepareBatchLine(cmd, path.c_str(), argv.argc(),
+    fault = tamsor::PrepareBatchLine(kCmd, path.c_str(), argv.argc(),
                                      argv.argv(), buffer.get(), buffer_size);
-    const std::string cmd_line =
-        Unbounded(room + path.size() + sizeof cmd, [&](char* b, size_t n) {
-          return tamsor::AssembleBatchLine(cmd, path.c_str(), argv.argc(),
-                                           argv.argv(), b, n);
-        });
+    const std::string cmd_line = BatchLine(args, path);
     const size_t limit = std::min(buffer_size - 1, tamsor::kMaxCmdLine);
     const bool too_long = fault == tamsor::LineFault::kTooLong ||
                           fault == tamsor::LineFault::kTooLongForCmd;
