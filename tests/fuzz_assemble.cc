@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -92,8 +93,11 @@ void CheckMeaning(const Args& args, const std::string& line) {
 template <typename Assemble>
 std::string Unbounded(const Args& args, const std::string& path,
                       Assemble assemble) {
-  size_t room = 2 * path.size() + 64;
-  for (const std::string& arg : args) room += 2 * arg.size() + 3;
+  const size_t room =
+      std::accumulate(args.begin(), args.end(), 2 * path.size() + 64,
+                      [](size_t sum, const std::string& arg) {
+                        return sum + 2 * arg.size() + 3;
+                      });
   std::vector<char> buffer(room);
   Argv argv(args);
   Check(assemble(argv, buffer.data(), buffer.size()),
