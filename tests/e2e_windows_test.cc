@@ -134,10 +134,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
       R"("C:\windows\system32\cmd.exe" /d /s /c "")" +
       WindowsPath(folder.path() + "/r.bat") + "\" ";
   const std::string fill(8191 - cmd_line_head.size() - 1, 'a');
-  const std::string report =
-      "\n\nwall   0.100 s\nreal   0.000 s\nuser   0.000 s\nsys    0.000 s";
-  const std::string report_shown =
-      R"(\n\nwall   0.100 s\nreal   0.000 s\nuser   0.000 s\nsys    0.000 s)";
+  const std::string report = "\n\nwall   0.100 s\nreal   0.000 s";
   cases.insert(
       cases.end(),
       {{"a plain argument", {"t.bat", "plain"}, "[plain] []\r\n", true, true},
@@ -212,20 +209,9 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         ">\r\n<C:\\dir with space\\>\r\n<next>\r\n",
         true,
         true},
-       {"a stream",
-        {"t.bat:x", "y"},
-        "Cannot run the command: a program name with a ':' names a stream, "
-        "not a file: t.bat:x\n",
-        false,
-        true},
        {"a refusal whose argument holds line breaks",
         {"t.bat", "%" + report},
-        unsafe + "%" + report_shown + "\n",
-        false,
-        true},
-       {"a failure whose argument holds line breaks",
-        {"nope" + report, "x"},
-        "Cannot run the command [ \"nope" + report_shown + "\" x  ]\n",
+        unsafe + R"(%\n\nwall   0.100 s\nreal   0.000 s)" + "\n",
         false,
         true},
        {"a name with a space, unquoted",
