@@ -30,9 +30,9 @@ HANDLE ProcessHandle(const ChildProcess& child) {
   return reinterpret_cast<HANDLE>(child.id);
 }
 
-// A folder as a Windows call hands it back: false when the call failed or
-// the folder did not fit.
-bool Folder(DWORD length, DWORD size) { return length > 0 && length < size; }
+// Whether a Windows call that fills a buffer of `size` succeeded: it returns
+// 0 on failure, and the size it needs when the buffer is too small.
+bool Fits(DWORD length, DWORD size) { return length > 0 && length < size; }
 
 // Whether `name` in `folder` is a file; if so, its full path in `path`.
 bool FileIn(const char* folder, size_t folder_length, const char* name,
@@ -51,8 +51,7 @@ bool FileIn(const char* folder, size_t folder_length, const char* name,
       (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return false;
   }
-  return Folder(GetFullPathNameA(candidate, kPathSize, path, nullptr),
-                kPathSize);
+  return Fits(GetFullPathNameA(candidate, kPathSize, path, nullptr), kPathSize);
 }
 
 bool HasFolderPart(const char* name) {
@@ -63,7 +62,7 @@ bool HasFolderPart(const char* name) {
 bool FindAheadOfPath(const char* name, char* path) {
   static char folder[kPathSize];
   DWORD length = GetModuleFileNameA(nullptr, folder, kPathSize);
-  if (Folder(length, kPathSize)) {
+  if (Fits(length, kPathSize)) {
     while (length > 0 && folder[length - 1] != '\\') --length;
     if (length > 0 && FileIn(folder, length - 1, name, path)) return true;
   }
@@ -73,13 +72,13 @@ bool FindAheadOfPath(const char* name, char* path) {
     return true;
   }
   length = GetSystemDirectoryA(folder, kPathSize);
-  if (Folder(length, kPathSize) && FileIn(folder, length, name, path)) {
+  if (Fits(length, kPathSize) && FileIn(folder, length, name, path)) {
     return true;
   }
   length = GetWindowsDirectoryA(folder, kPathSize - 8);
-  if (Folder(length, kPathSize - 8)) {
+  if (Fits(length, kPathSize - 8)) {
     memcpy(folder + length, "\\System", 8);
-    if (FileIn(folder, length + 7, name, path)) return true;
+    if (FileIn(folder, length + 7, name, path)) return true;  // 16-bit
     if (FileIn(folder, length, name, path)) return true;
   }
   return false;
@@ -87,7 +86,7 @@ bool FindAheadOfPath(const char* name, char* path) {
 
 bool FindOnPath(const char* name, char* path) {
   static char list[kPathSize];
-  if (!Folder(GetEnvironmentVariableA("PATH", list, kPathSize), kPathSize)) {
+  if (!Fits(GetEnvironmentVariableA("PATH", list, kPathSize), kPathSize)) {
     return false;
   }
   for (const char* entry = list; *entry;) {
@@ -103,16 +102,18 @@ bool FindOnPath(const char* name, char* path) {
 
 bool ChildTakesOneLine() { return true; }
 
+// The search CreateProcess makes for a program, so that the batch file that
+// runs is the one Windows would run, not one cmd.exe finds by its own order.
 bool FindBatchFile(const char* name, BatchFile* found) {
   const DWORD length = GetSystemDirectoryA(found->cmd, kPathSize - 8);
-  if (!Folder(length, kPathSize - 8)) return false;
+  if (!Fits(length, kPathSize - 8)) return false;
   memcpy(found->cmd + length, "\\cmd.exe", 9);
   if (*name == '\0') return false;
   if (!HasFolderPart(name)) {
     return FindAheadOfPath(name, found->path) || FindOnPath(name, found->path);
   }
-  if (!Folder(GetFullPathNameA(name, kPathSize, found->path, nullptr),
-              kPathSize)) {
+  if (!Fits(GetFullPathNameA(name, kPathSize, found->path, nullptr),
+            kPathSize)) {
     return false;
   }
   const DWORD attributes = GetFileAttributesA(found->path);
