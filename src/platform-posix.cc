@@ -172,8 +172,11 @@ struct ChildStart {
 
 bool ChildTakesOneLine() { return false; }
 
-bool CreateChild(char* /*command_line*/, int argc, char** argv,
-                 ChildProcess* child) {
+// Batch files are Windows' own: here a .bat is a script like any other.
+bool FindBatchFile(const char* /*name*/, BatchFile* /*found*/) { return false; }
+
+bool CreateChild(const char* /*application*/, char* /*command_line*/, int argc,
+                 char** argv, ChildProcess* child) {
   *child = ChildProcess{};
   // No program named: nothing to try.
   if (argc < 2) return false;

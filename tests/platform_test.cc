@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "argv.h"
+#include "command-line.h"
 #include "run_helper.h"
 #include "tamsor.h"
 
@@ -32,7 +33,8 @@ TEST(CreateChild, FailsWhenThereIsNothingToStart) {
     ASSERT_TRUE(
         AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line));
     ChildProcess child;
-    EXPECT_FALSE(CreateChild(line, argv.argc(), argv.argv(), &child)) << c.name;
+    EXPECT_FALSE(CreateChild(nullptr, line, argv.argc(), argv.argv(), &child))
+        << c.name;
   }
 }
 
