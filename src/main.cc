@@ -1,9 +1,38 @@
 // tamsor: runs a command as a child in the same console and reports its
 // elapsed wall time and CPU times.
+#include "command-line.h"
 #include "platform.h"
 #include "tamsor.h"
 
 using tamsor::Tamsor;
+
+namespace {
+
+// Where the child takes one line (Windows): assembles it into `line`, and
+// for a batch file finds the file and has the system's cmd.exe run exactly
+// that, named by `application`. Prints why and returns false where nothing
+// may run.
+bool PrepareLine(int argc, char** argv, char* line, size_t size,
+                 const char** application) {
+  // A batch file's full path may run to Windows' longest.
+  static tamsor::BatchFile batch;
+  tamsor::LineFault fault = tamsor::PrepareCommandLine(argc, argv, line, size);
+  const char* path = nullptr;
+  if (fault == tamsor::LineFault::kNone && tamsor::RunsABatchFile(argc, argv)) {
+    if (!tamsor::FindBatchFile(argv[1], &batch)) {
+      tamsor::PrintCannotRun(line, argc, argv);
+      return false;
+    }
+    path = batch.path;
+    fault = tamsor::PrepareBatchLine(batch.cmd, path, argc, argv, line, size);
+    *application = batch.cmd;
+  }
+  if (fault == tamsor::LineFault::kNone) return true;
+  tamsor::PrintLineFault(fault, line, path, argc, argv);
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 1) {
@@ -17,19 +46,18 @@ int main(int argc, char** argv) {
   // the buffer's pages, being static, are never even touched.
   static char command_line[tamsor::kCommandBufferSize];
   const char* line = nullptr;
+  const char* application = nullptr;
   if (tamsor::ChildTakesOneLine()) {
     line = command_line;
-    const tamsor::LineFault fault = tamsor::PrepareCommandLine(
-        argc, argv, command_line, sizeof command_line);
-    if (fault != tamsor::LineFault::kNone) {
-      tamsor::PrintLineFault(fault, line, argc, argv);
+    if (!PrepareLine(argc, argv, command_line, sizeof command_line,
+                     &application)) {
       return -1;
     }
   }
 
   Tamsor::Start();
   tamsor::ChildProcess child;
-  if (!tamsor::CreateChild(command_line, argc, argv, &child)) {
+  if (!tamsor::CreateChild(application, command_line, argc, argv, &child)) {
     tamsor::PrintCannotRun(line, argc, argv);
     return -1;
   }

@@ -2,11 +2,13 @@
 // child gets the timer's own arguments unchanged and no command line is
 // assembled for it.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -30,6 +32,34 @@ void Reap(pid_t pid) {
   }
 }
 
+// The kernel's signal mask, one bit for each of signals 1 to 64. The C
+// library's own calls are no use for it: musl's leave 32 to 34 out of the
+// mask they report and cannot block them; glibc's cannot block 32 and 33.
+using KernelMask = uint64_t;
+
+void SetKernelMask(int how, const KernelMask* set, KernelMask* old) {
+  syscall(SYS_rt_sigprocmask, how, set, old, sizeof(KernelMask));
+}
+
+// The mask the timer was started with, read before its first handler is
+// installed: musl unblocks 33 and 34 then.
+KernelMask caller_mask;
+bool caller_mask_read;
+
+void ReadCallerMask() {
+  if (caller_mask_read) return;
+  SetKernelMask(SIG_BLOCK, nullptr, &caller_mask);
+  caller_mask_read = true;
+}
+
+// Until a handler is installed, the mask is still the caller's.
+KernelMask CallerMask() {
+  if (caller_mask_read) return caller_mask;
+  KernelMask current = 0;
+  SetKernelMask(SIG_BLOCK, nullptr, &current);
+  return current;
+}
+
 // The signals the timer has a handler for, which the child must not run.
 bool caught[NSIG];
 
@@ -44,13 +74,33 @@ void ResetCaughtSignals() {
   }
 }
 
-// Runs `path` with argv[1..] as its arguments; a file the kernel cannot run
-// (a script without "#!") goes to /bin/sh, as shells and glibc do and musl
-// does not. Uses argv[0], the timer's own name, as the slot for the shell's.
-// Returns only on failure, with errno set.
+// Whether the file at `path` starts as a binary does: a NUL ahead of the
+// first line break in its first 80 bytes, as bash decides. A file that
+// cannot be read is left to the shell to report.
+bool LooksBinary(const char* path) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char sample[80];
+  const ssize_t n = read(fd, sample, sizeof sample);
+  close(fd);
+  for (ssize_t i = 0; i < n && sample[i] != '\n'; ++i) {
+    if (sample[i] == '\0') return true;
+  }
+  return false;
+}
+
+// Runs `path` with argv[1..] as its arguments; a text file the kernel cannot
+// run (a script without "#!") goes to /bin/sh, as shells and glibc do and
+// musl does not, but a binary one never does. Uses argv[0], the timer's own
+// name, as the slot for the shell's. Returns only on failure, with errno
+// set.
 void Exec(const char* path, char** argv) {
   execve(path, argv + 1, environ);
   if (errno != ENOEXEC) return;
+  if (LooksBinary(path)) {
+    errno = ENOEXEC;
+    return;
+  }
   char* const program = argv[1];
   char* const timer = argv[0];
   argv[0] = const_cast<char*>("/bin/sh");
@@ -61,8 +111,10 @@ void Exec(const char* path, char** argv) {
   errno = ENOEXEC;
 }
 
-// execvp's search of PATH for argv[1], with Exec's fallback. A path longer
-// than PATH_MAX is skipped: the kernel would not take it either.
+// execvp's search of PATH for argv[1], with Exec's fallback. As dash does,
+// it goes on past every entry that cannot be run, and a permission error is
+// the result where nothing runs. A path longer than PATH_MAX is skipped: the
+// kernel would not take it either.
 void ExecSearchingPath(char** argv) {
   const char* file = argv[1];
   if (*file == '\0') {
@@ -86,11 +138,7 @@ void ExecSearchingPath(char** argv) {
       if (n > 0) candidate[at++] = '/';
       memcpy(candidate + at, file, file_length + 1);
       Exec(candidate, argv);
-      if (errno == EACCES) {
-        denied = true;
-      } else if (errno != ENOENT && errno != ENOTDIR) {
-        return;
-      }
+      if (errno == EACCES) denied = true;
     }
     if (*end == '\0') break;
     dir = end;
@@ -98,12 +146,37 @@ void ExecSearchingPath(char** argv) {
   errno = denied ? EACCES : ENOENT;
 }
 
+// Everything the vfork child needs, and what it reports back.
+struct ChildStart {
+  char** argv;
+  const struct sigaction* sigchld;  // the caller's, where not the default
+  KernelMask mask;                  // the caller's
+  volatile bool failed;
+};
+
+// The vfork child's whole work, in a frame of its own below the timer's:
+// inlined into CreateChild, its locals (a path of PATH_MAX bytes) could
+// share stack slots with what the timer reads once vfork returns. It writes
+// nothing of the timer's but `start->failed` and the two argv slots a shell
+// borrows.
+[[noreturn]] __attribute__((noinline)) void StartChild(ChildStart* start) {
+  ResetCaughtSignals();
+  if (start->sigchld) sigaction(SIGCHLD, start->sigchld, nullptr);
+  SetKernelMask(SIG_SETMASK, &start->mask, nullptr);
+  ExecSearchingPath(start->argv);
+  start->failed = true;
+  _exit(127);
+}
+
 }  // namespace
 
 bool ChildTakesOneLine() { return false; }
 
-bool CreateChild(char* /*command_line*/, int argc, char** argv,
-                 ChildProcess* child) {
+// Batch files are Windows' own: here a .bat is a script like any other.
+bool FindBatchFile(const char* /*name*/, BatchFile* /*found*/) { return false; }
+
+bool CreateChild(const char* /*application*/, char* /*command_line*/, int argc,
+                 char** argv, ChildProcess* child) {
   *child = ChildProcess{};
   // No program named: nothing to try.
   if (argc < 2) return false;
@@ -114,36 +187,28 @@ bool CreateChild(char* /*command_line*/, int argc, char** argv,
   default_action.sa_handler = SIG_DFL;
   struct sigaction caller {};
   sigaction(SIGCHLD, &default_action, &caller);
-  const bool restore = caller.sa_handler != SIG_DFL;
+  ChildStart start{argv, caller.sa_handler != SIG_DFL ? &caller : nullptr,
+                   CallerMask(), false};
 
   // Every signal is held until the child has its own dispositions: one
   // arriving in between would run the timer's handler in the child.
-  sigset_t all;
-  sigset_t caller_mask;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &caller_mask);
+  const KernelMask all = ~KernelMask{0};
+  KernelMask timer_mask = 0;
+  SetKernelMask(SIG_BLOCK, &all, &timer_mask);
   char* const saved[2] = {argv[0], argv[1]};
 
   // vfork, unlike posix_spawn, leaves every signal disposition, the mask and
   // all other process state as the timer received it, and is cheaper. The
   // child shares the timer's memory until exec, which is how a failed exec
   // is reported back.
-  volatile bool exec_failed = false;
   const pid_t pid = vfork();
-  if (pid == 0) {
-    ResetCaughtSignals();
-    if (restore) sigaction(SIGCHLD, &caller, nullptr);
-    sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
-    ExecSearchingPath(argv);
-    exec_failed = true;
-    _exit(127);
-  }
+  if (pid == 0) StartChild(&start);
   // A shell run for a script borrowed these slots.
   argv[0] = saved[0];
   argv[1] = saved[1];
-  sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
+  SetKernelMask(SIG_SETMASK, &timer_mask, nullptr);
   if (pid < 0) return false;
-  if (exec_failed) {
+  if (start.failed) {
     Reap(pid);
     return false;
   }
@@ -176,6 +241,7 @@ timeval ReadMonotonicClock() {
 }
 
 void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot) {
+  ReadCallerMask();
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);

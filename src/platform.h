@@ -3,6 +3,7 @@
 #ifndef TAMSOR_PLATFORM_H_
 #define TAMSOR_PLATFORM_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace tamsor {
@@ -33,14 +34,34 @@ struct ChildProcess {
 // argument vector itself.
 bool ChildTakesOneLine();
 
+// The longest path Windows' own calls hand back, with its NUL.
+constexpr size_t kPathSize = 32768;
+
+// A batch file as found, and the command processor to run it with: both
+// absolute paths.
+struct BatchFile {
+  char cmd[kPathSize];
+  char path[kPathSize];
+};
+
+// Looks `name` up in the order Windows' process creation searches: a name
+// with a folder part as the full path it names; otherwise the timer's own
+// folder, the current folder (unless NoDefaultCurrentDirectoryInExePath is
+// set), the system folder, the 16-bit system folder, the Windows folder,
+// then PATH. `cmd` is the system folder's cmd.exe, never searched for.
+// False when no such file is found, or the platform runs no batch files.
+bool FindBatchFile(const char* name, BatchFile* found);
+
 // Starts the child in the timer's console with its standard handles,
 // environment and current directory, and all other process state as the
-// timer received it. `command_line` is the assembled line, where
-// ChildTakesOneLine; `argv` holds the program and its arguments as the timer
-// received them (argv[argc] is null), for platforms whose process creation
-// takes a vector. Returns false when the program cannot be found or started.
-bool CreateChild(char* command_line, int argc, char** argv,
-                 ChildProcess* child);
+// timer received it. `application`, where not null, is the program to run
+// by its full path, with `command_line` as its line. `command_line` is the
+// assembled line, where ChildTakesOneLine; `argv` holds the program and its
+// arguments as the timer received them (argv[argc] is null), for platforms
+// whose process creation takes a vector. Returns false when the program cannot
+// be found or started.
+bool CreateChild(const char* application, char* command_line, int argc,
+                 char** argv, ChildProcess* child);
 
 // Blocks until the child process itself has ended; caught signals do not
 // end the wait early.

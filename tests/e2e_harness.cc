@@ -233,9 +233,20 @@ void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
 
 void ExpectOutcomes(const std::vector<OutcomeCase>& cases,
                     const std::string& folder) {
+  const char* const path = std::getenv("PATH");
+  const bool had_path = path != nullptr;
+  const std::string caller_path = had_path ? path : "";
   for (const OutcomeCase& c : cases) {
+    if (!c.path.empty()) setenv("PATH", c.path.c_str(), 1);
     const Outcome outcome =
         RunTamsor(c.args, {}, c.in_folder ? folder : "", c.stdout_to);
+    if (!c.path.empty()) {
+      if (had_path) {
+        setenv("PATH", caller_path.c_str(), 1);
+      } else {
+        unsetenv("PATH");
+      }
+    }
     if (c.runs) {
       ExpectReportOnly(outcome, c.out, c.name);
     } else {

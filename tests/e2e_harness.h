@@ -115,7 +115,7 @@ class ScratchFolder {
     FILE* file = std::fopen(file_path.c_str(), "w");
     EXPECT_NE(file, nullptr) << name;
     if (file) {
-      std::fputs(text.c_str(), file);
+      std::fwrite(text.data(), 1, text.size(), file);
       std::fclose(file);
     }
     if (executable) chmod(file_path.c_str(), 0755);
@@ -145,6 +145,7 @@ struct OutcomeCase {
   bool in_folder = false;
   std::string stdout_to = "";  // see RunProgram
   int status = 255;            // where it does not run
+  std::string path = "";       // PATH for the timer, where not empty
 };
 
 // Runs each case's timer, in `folder` where the case asks, and checks its

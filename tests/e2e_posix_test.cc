@@ -10,6 +10,8 @@
 namespace tamsor_e2e {
 namespace {
 
+using std::string_literals::operator""s;
+
 TEST(EndToEndPosix, ChildReceivesTheArgumentsUnchanged) {
   // Not for Windows: the Windows child re-splits one line.
   const Outcome outcome =
@@ -42,16 +44,58 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
                    {plain, "x"},
                    "Cannot run the command [ " + plain + " x  ]\n",
                    false});
-  // Run through /bin/sh, as a shell would.
-  cases.push_back({"a script without #!",
-                   {folder.Add("no-shebang", "echo \"hi $1\"\n", true), "x"},
-                   "hi x\n",
-                   true});
+  // Run through /bin/sh, as a shell would: text, as bash tells it, has no NUL
+  // ahead of its first line break in its first 80 bytes.
+  cases.push_back(
+      {"a script without #!",
+       {folder.Add("no-shebang", "echo \"hi $1\"\n\0\n"s, true), "x"},
+       "hi x\n",
+       true});
+  const std::string late = "#" + std::string(79, 'x') + "\0\necho hi\n"s;
+  cases.push_back(
+      {"a NUL past 80 bytes", {folder.Add("late", late, true)}, "hi\n", true});
+  // A binary never goes to /bin/sh, which would run its lines.
+  const std::string binary = "MZ\0\necho RAN-BY-SH\n"s;
+  const std::string exe = folder.Add("w.exe", binary, true);
+  cases.push_back(
+      {"a binary", {exe}, "Cannot run the command [ " + exe + "  ]\n", false});
+  // The search goes on past every entry that cannot be run.
+  const size_t slash = Helper().rfind('/');
+  const std::string name = Helper().substr(slash + 1);
+  folder.Add("bin/" + name, binary, true);
+  symlink("loop", (folder.path() + "/loop").c_str());
+  for (const auto& entry :
+       {std::make_pair("ELOOP", "/loop"s),
+        std::make_pair("ENAMETOOLONG", "/" + std::string(300, 'n')),
+        std::make_pair("ENOEXEC, a binary", "/bin"s)}) {
+    OutcomeCase row{entry.first, {name, "print", "RAN"}, "RAN", true};
+    row.path = folder.path() + entry.second + ":" + Helper().substr(0, slash);
+    cases.push_back(row);
+  }
   // A million characters, in pieces the kernel accepts.
   std::vector<std::string> million = {Helper(), "print", "RAN", "exit", "0"};
   million.insert(million.end(), 10, std::string(100000, 'm'));
   cases.push_back({"a line of a million characters", million, "RAN", true});
   ExpectOutcomes(cases, folder.path());
+  std::remove((folder.path() + "/loop").c_str());
+
+  // A bare name is looked up in PATH's folders, an empty entry (wherever it
+  // stands) being the current one, and nowhere else.
+  const std::string dir = Helper().substr(0, slash);
+  const std::vector<std::string> bare = {name, "print", "RAN"};
+  const std::string none = "/tamsor-no-such-folder";
+  ExpectOutcomes({{"a bare name in a PATH folder", bare, "RAN", true, false, "",
+                   255, none + ":" + dir},
+                  {"an empty PATH entry first", bare, "RAN", true, true, "",
+                   255, ":" + none},
+                  {"an empty PATH entry between", bare, "RAN", true, true, "",
+                   255, none + "::" + none},
+                  {"an empty PATH entry last", bare, "RAN", true, true, "", 255,
+                   none + ":"},
+                  {"a bare name in no PATH folder", bare,
+                   "Cannot run the command [ " + name + " print RAN  ]\n",
+                   false, true, "", 255, none}},
+                 dir);
 }
 
 // What the child starts with, run bare and under the timer by callers in
@@ -67,6 +111,8 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
        {"ignore", "INT", "ignore", "TERM", "ignore", "QUIT", "ignore", "HUP",
         "ignore", "CHLD", "ignore", "PIPE"}},
       {"USR1 blocked", {"block", "USR1"}},
+      {"real-time signals blocked, the first and the last",
+       {"block", "34", "block", "64"}},
       {"umask 077 and nice +3", {"umask", "077", "nice", "3"}},
   };
   std::string unchanged;
@@ -109,11 +155,22 @@ TEST(EndToEndPosix, NoArgumentVectorAtAllDoesNotCrash) {
 
 TEST(EndToEndPosix, SpinningIsChargedAsCpuTime) {
   // Not for Windows: Wine does not account a child's CPU time.
-  const Outcome outcome = RunTamsor({Helper(), "spin", "0.4"});
-  ExpectReportOnly(outcome, "", "spin");
-  const Report report = ParseReport(outcome.out);
-  EXPECT_GE(report.real_ms, 250);
-  EXPECT_LE(report.real_ms, report.wall * 1000 + 50);
+  const struct {
+    const char* op;
+    bool in_kernel;
+  } cases[] = {{"spin", false}, {"kernel-spin", true}};
+  for (const auto& c : cases) {
+    const Outcome outcome = RunTamsor({Helper(), c.op, "0.4"});
+    ExpectReportOnly(outcome, "", c.op);
+    const Report report = ParseReport(outcome.out);
+    EXPECT_GE(report.real_ms, 250) << c.op;
+    EXPECT_LE(report.real_ms, report.wall * 1000 + 50) << c.op;
+    // Loosely: most of it where it was spent.
+    EXPECT_GT(c.in_kernel ? report.sys_ms : report.user_ms,
+              c.in_kernel ? report.user_ms : report.sys_ms)
+        << c.op << ": user " << report.user_ms << " ms, sys " << report.sys_ms
+        << " ms";
+  }
 }
 
 TEST(EndToEndPosix, TerminationRequestToTheTimerIsAbsorbed) {

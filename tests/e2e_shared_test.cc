@@ -42,6 +42,9 @@ TEST(EndToEnd, UnstartableCommandsAreReportedWithTheirLine) {
       {{"-h"}, "Cannot run the command [ " + Program("-h") + "  ]\n"},
       {{"--help"}, "Cannot run the command [ " + Program("--help") + "  ]\n"},
       {{""}, "Cannot run the command [ \"\"  ]\n"},
+      {{"tamsor-no-such-program", "\n\nwall\r\x01"},  // shown on one line
+       "Cannot run the command [ " + Program("tamsor-no-such-program") +
+           R"( \n\nwall\r\x01  ])" + "\n"},
   };
   if (!Windows()) {  // no line limit: the message shows the whole line
     const std::string long_arg(40000, 'x');

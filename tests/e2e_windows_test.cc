@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -89,8 +90,36 @@ TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   EXPECT_EQ(outcome.exit_code, 255);
 }
 
+// `path` as Wine's Windows programs see it.
+std::string WindowsPath(std::string path) {
+  for (char& c : path) c = c == '/' ? '\\' : c;
+  return "Z:" + path;
+}
+
+// A program copied into `folder` under `name`; returns its path.
+std::string CopyProgram(const std::string& from, ScratchFolder* folder,
+                        const std::string& name) {
+  const std::string to = folder->Add(name, "", true);
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream(to, std::ios::binary) << in.rdbuf();
+  return to;
+}
+
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ScratchFolder folder({});
+  // The timer runs from a folder of its own, as installed, which Windows
+  // searches first, and a folder on PATH.
+  ScratchFolder app({});
+  ScratchFolder on_path({});
+  setenv("TAMSOR_EXE",
+         CopyProgram(Env("TAMSOR_EXE"), &app, "tamsor.exe").c_str(), 1);
+  setenv("WINEPATH", WindowsPath(on_path.path()).c_str(), 1);
+  for (const char* name : {"both.bat", "beside.bat"}) {
+    app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
+  }
+  folder.Add("both.bat", "@echo WRONG\r\n", false);
+  on_path.Add("p.bat", "@echo path [%1]\r\n", false);
+  CopyProgram(Helper(), &folder, "h.batx");
   std::vector<OutcomeCase> cases;
   // cmd.exe runs these: whatever the arguments, that batch file and
   // nothing else, each argument one parameter, or a refusal.
@@ -105,6 +134,12 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
       "Cannot run the command: a batch file cannot "
       "be given this argument safely: ";
   const std::string inject = "a&echo.INJECTED";
+  // cmd.exe's limit counts its whole line, as the timer builds it.
+  const std::string cmd_line_head =
+      R"("C:\windows\system32\cmd.exe" /d /s /c "")" +
+      WindowsPath(folder.path() + "/r.bat") + "\" ";
+  const std::string fill(8191 - cmd_line_head.size() - 1, 'a');
+  const std::string report = "\n\nwall   0.100 s\nreal   0.000 s";
   cases.insert(
       cases.end(),
       {{"a plain argument", {"t.bat", "plain"}, "[plain] []\r\n", true, true},
@@ -140,20 +175,48 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         true,
         true},
        {"a path with syntax", {"a,b\\t.bat", "x"}, "[x] []\r\n", true, true},
-       {"a line cmd.exe would drop",
-        {"r.bat", std::string(9000, 'a')},
+       {"a line one over cmd.exe's limit",
+        {"r.bat", fill + "a"},
         "Cannot run the command: a batch file's command line is longer than "
-        "8158 characters, the most cmd.exe takes\n",
+        "8191 characters, the most cmd.exe takes\n",
         false,
         true},
-       {"a line just under cmd.exe's limit",
-        {"r.bat", std::string(8158 - 9, 'a')},
-        "ran\r\n",
-        true,
-        true},
+       {"a line at cmd.exe's limit", {"r.bat", fill}, "ran\r\n", true, true},
        {"a quoted program name",
         {"\"t.bat\"", inject},
-        "Cannot run the command [ \"\"t.bat\"\" \"a&echo.INJECTED\"  ]\n",
+        "Cannot run the command [ \"\"t.bat\"\" a&echo.INJECTED  ]\n",
+        false,
+        true},
+       {"tamsor's folder before the current one",
+        {"both.bat", "x"},
+        "app\\both.bat [x]\r\n",
+        true,
+        true},
+       {"only beside tamsor",
+        {"beside.bat", "x"},
+        "app\\beside.bat [x]\r\n",
+        true,
+        true},
+       {"only beside tamsor, a name Windows tidies",
+        {"beside.bat. .", "x"},
+        "app\\beside.bat [x]\r\n",
+        true,
+        true},
+       {"only on PATH", {"p.bat", "x"}, "path [x]\r\n", true, true},
+       {"found nowhere",
+        {"nowhere.bat", "x"},
+        "Cannot run the command [ \"nowhere.bat\" x  ]\n",
+        false,
+        true},
+       {"an extension that only starts with bat",
+        {"h.batx", "args", "C:\\dir with space\\", "next"},
+        "argc=4\r\nline=<\"h.batx\" args \"C:\\dir with space\\\\\" next "
+        ">\r\n<C:\\dir with space\\>\r\n<next>\r\n",
+        true,
+        true},
+       {"a refusal whose argument holds line breaks",
+        {"t.bat", "%" + report},
+        unsafe + R"(%\n\nwall   0.100 s\nreal   0.000 s)" + "\n",
         false,
         true},
        {"a name with a space, unquoted",
@@ -162,6 +225,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
+  unsetenv("WINEPATH");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax,

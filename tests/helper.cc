@@ -24,6 +24,8 @@
 //   umask OCTAL       set the file mode creation mask
 //   nice N            add N to the nice value
 //   exec PROGRAM ...  replace this process with PROGRAM and the rest
+//   kernel-spin SECS  as spin, but mostly in the kernel: small writes to
+//                     /dev/null
 //   state             print what this process started with: ignored and
 //                     blocked signals, open descriptors, umask, nice value,
 //                     process group and session, RLIMIT_NOFILE, working
@@ -104,7 +106,7 @@ int SignalNamed(const std::string& name) {
       {"SEGV", SIGSEGV}, {"ABRT", SIGABRT}, {"INT", SIGINT}, {"TERM", SIGTERM},
 #ifndef _WIN32
       {"KILL", SIGKILL}, {"QUIT", SIGQUIT}, {"HUP", SIGHUP}, {"CHLD", SIGCHLD},
-      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1},
+      {"PIPE", SIGPIPE}, {"USR1", SIGUSR1}, {"34", 34},      {"64", 64},
 #endif
   };
   for (const auto& s : signals) {
@@ -216,6 +218,18 @@ void PrintState() {
       static_cast<unsigned long long>(files.rlim_max), cwd, hash);
 }
 
+void SpinInKernel(double seconds) {
+  const int null_fd = open("/dev/null", O_WRONLY);
+  const long long until =
+      OwnCpuMilliseconds() + static_cast<long long>(seconds * 1000);
+  while (null_fd >= 0 && OwnCpuMilliseconds() < until) {
+    for (int i = 0; i < 1000; ++i) {
+      if (write(null_fd, "", 1) != 1) std::exit(95);
+    }
+  }
+  close(null_fd);
+}
+
 // The POSIX-only operations; returns the index of the last argument used,
 // or 0 for an operation it does not know.
 int PosixOperation(int argc, char** argv, int i) {
@@ -256,6 +270,9 @@ int PosixOperation(int argc, char** argv, int i) {
   } else if (op == "state") {
     PrintState();
     return i;
+  } else if (op == "kernel-spin") {
+    SpinInKernel(std::atof(Operand(argc, argv, i + 1)));
+    return i + 1;
   }
   return 0;
 }

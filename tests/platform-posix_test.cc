@@ -103,7 +103,7 @@ TEST(ChildDeathTest, FailedStartLeavesNoChildBehind) {
         Argv argv({"tamsor", "tamsor-no-such-program-7c1e"});
         ChildProcess child;
         const bool started =
-            CreateChild(nullptr, argv.argc(), argv.argv(), &child);
+            CreateChild(nullptr, nullptr, argv.argc(), argv.argv(), &child);
         const bool none_left =
             waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
         std::exit(!started && none_left ? 0 : 1);

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "argv.h"
+#include "command-line.h"
 #include "run_helper.h"
 #include "tamsor.h"
 
@@ -30,7 +33,8 @@ TEST(CreateChild, FailsWhenThereIsNothingToStart) {
     ASSERT_TRUE(
         AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line));
     ChildProcess child;
-    EXPECT_FALSE(CreateChild(line, argv.argc(), argv.argv(), &child)) << c.name;
+    EXPECT_FALSE(CreateChild(nullptr, line, argv.argc(), argv.argv(), &child))
+        << c.name;
   }
 }
 
@@ -53,6 +57,27 @@ TEST(ReadMonotonicClock, NeverGoesBackAndKeepsMicrosecondsInRange) {
     ASSERT_LT(now.tv_usec, 1000000);
     ASSERT_GE(Tamsor::ElapsedSeconds(previous, now), 0.0);
     previous = now;
+  }
+  // It keeps time with the C++ library's steady clock, read around it.
+  using std::chrono::steady_clock;
+  const steady_clock::time_point outer_start = steady_clock::now();
+  const timeval start = ReadMonotonicClock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const timeval end = ReadMonotonicClock();
+  const std::chrono::duration<double> outer = steady_clock::now() - outer_start;
+  EXPECT_GE(Tamsor::ElapsedSeconds(start, end), 0.099);
+  EXPECT_LE(Tamsor::ElapsedSeconds(start, end), outer.count() + 0.001);
+}
+
+// The handler goes in unless the caller ignored the signal: that ignore
+// stays, for the child to inherit.
+TEST(InstallSignalHandler, KeepsOnlyTheCallersIgnore) {
+  for (const bool ignored : {false, true}) {
+    std::signal(SIGINT, ignored ? SIG_IGN : SIG_DFL);
+    InstallSignalHandler(SIGINT, BlockTermSignal, false);
+    EXPECT_TRUE(std::signal(SIGINT, SIG_DFL) ==
+                (ignored ? SIG_IGN : &BlockTermSignal))
+        << (ignored ? "ignored before" : "default before");
   }
 }
 

@@ -3,35 +3,103 @@
 # AddressSanitizer and UBSan, a short fuzzing run, the Windows one under
 # Wine, and checks the packages, installing the .deb. Every option that
 # matters is given, so that build trees configured otherwise before (by the
-# README's first command, say) are set right again.
-set -euo pipefail
+# README's first command, say) are set right again. Every suite runs even
+# if one before failed; the last line counts the tests of them all, and the
+# exit status is non-zero if any failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
+passed=0
+failed=0
+skipped=0
+
+# Runs a build step; one that fails counts as a failed test.
+built() {  # COMMAND...
+  "$@" && return 0
+  echo "FAILED: $*"
+  failed=$((failed + 1))
+  return 1
+}
+
+# Runs the tests of a build folder and counts them from ctest's summary: of
+# its total, the failed ones (a program that cannot start among them) and
+# the skipped ones; disabled ones count as skipped too. A run without a
+# summary, or one that fails where its summary shows no failure (it stopped
+# early), counts as one failed test more.
+run_ctest() {  # FOLDER CTEST-OPTION...
+  local folder=$1 log="$results/$1.log" status summary failures total skips
+  shift
+  ctest --test-dir "$folder" --no-tests=error "$@" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  summary=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$summary" ]; then
+    echo "FAILED: the tests of $folder gave no summary"
+    failed=$((failed + 1))
+    return
+  fi
+  failures=${summary%% *}
+  total=${summary##* }
+  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$log")
+  if [ "$status" -ne 0 ] && [ "$failures" -eq 0 ]; then
+    echo "FAILED: the tests of $folder stopped early (ctest's exit status $status)"
+    failures=1 total=$((total + 1))
+  fi
+  passed=$((passed + total - failures - skips))
+  failed=$((failed + failures))
+  skipped=$((skipped + skips + $(grep -cE '^[[:space:]]+[0-9]+ - .* \(Disabled\)$' "$log")))
+}
 
 echo "== native build and tests"
-cmake -S . -B build -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON
-cmake --build build -j "$jobs"
-ctest --test-dir build --no-tests=error --output-on-failure -j 2
+built cmake -S . -B build -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON &&
+  built cmake --build build -j "$jobs" &&
+  run_ctest build --output-on-failure -j 2
 
 echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON -DTAMSOR_SANITIZE=ON
-cmake --build build-asan -j "$jobs"
-ctest --test-dir build-asan --no-tests=error --output-on-failure -j 2
+built cmake -S . -B build-asan -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON -DTAMSOR_SANITIZE=ON &&
+  built cmake --build build-asan -j "$jobs" &&
+  run_ctest build-asan --output-on-failure -j 2
 
 echo "== fuzzing the command-line assembly (${TAMSOR_FUZZ_SECONDS:=30} s)"
-CXX=clang++ cmake -S . -B build-fuzz -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON -DTAMSOR_FUZZ=ON \
-  -DTAMSOR_FUZZ_SECONDS="$TAMSOR_FUZZ_SECONDS"
-cmake --build build-fuzz -j "$jobs" --target fuzz_assemble
-ctest --test-dir build-fuzz --no-tests=error --output-on-failure -V | grep -E "Done [0-9]+ runs|Passed|Failed|ERROR"
+# libFuzzer needs clang. A folder configured before with another compiler
+# keeps it whatever is asked, so such a folder is configured afresh.
+fuzz_compilers() {  # the C and C++ compilers the fuzz folder holds, resolved
+  sed -n 's/^CMAKE_\(C\|CXX\)_COMPILER:[A-Z]*=//p' build-fuzz/CMakeCache.txt 2>/dev/null |
+    xargs -r realpath
+}
+if ! clang=$(command -v clang) || ! clangxx=$(command -v clang++); then
+  echo "FAILED: the fuzz step needs clang and clang++ (Debian's clang)"
+  failed=$((failed + 1))
+else
+  # Named only where the folder is new: CMake takes a compiler named
+  # otherwise than it holds as a change.
+  compilers=()
+  if [ ! -e build-fuzz/CMakeCache.txt ]; then
+    compilers=(-DCMAKE_C_COMPILER="$clang" -DCMAKE_CXX_COMPILER="$clangxx")
+  elif [ "$(fuzz_compilers | sort)" != "$(realpath "$clang" "$clangxx" | sort)" ]; then
+    echo "build-fuzz was configured with another compiler: configured afresh with clang"
+    compilers=(--fresh -DCMAKE_C_COMPILER="$clang" -DCMAKE_CXX_COMPILER="$clangxx")
+  fi
+  built cmake "${compilers[@]}" -S . -B build-fuzz -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON \
+    -DTAMSOR_FUZZ=ON -DTAMSOR_FUZZ_SECONDS="$TAMSOR_FUZZ_SECONDS" &&
+    built cmake --build build-fuzz -j "$jobs" &&
+    { run_ctest build-fuzz -V >/dev/null
+      grep -E "Done [0-9]+ runs|Passed|Failed|ERROR" "$results/build-fuzz.log"; }
+fi
 
 echo "== Windows build, tested under Wine"
 export WINEDEBUG=-all
-cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DBUILD_TESTING=ON -DTAMSOR_WERROR=ON \
-  -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_windows_tests"
-cmake --build build-win -j "$jobs"
-ctest --test-dir build-win --no-tests=error --output-on-failure -j 2
+built cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DBUILD_TESTING=ON \
+  -DTAMSOR_WERROR=ON -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_windows_tests" &&
+  built cmake --build build-win -j "$jobs" &&
+  run_ctest build-win --output-on-failure -j 2
 
-echo "== packages"
+# The files cpack says it made, this build's version and no other.
+packages() {  # FOLDER GENERATORS
+  (cd "$1" && cpack -G "$2") | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p'
+}
+
 expect_files() {  # ARCHIVE FILE...
   local archive=$1 listing
   shift
@@ -42,30 +110,70 @@ expect_files() {  # ARCHIVE FILE...
   done
   echo "$archive: $*"
 }
-(cd build-win && cpack -G ZIP >/dev/null)
-expect_files build-win/tamsor-*-win64.zip tamsor.exe README.md LICENSE
-(cd build && cpack -G "TGZ;DEB" >/dev/null)
-expect_files build/tamsor-*-linux-x86_64.tar.gz bin/tamsor \
-  share/man/man1/tamsor.1.gz share/doc/tamsor/README.md share/doc/tamsor/LICENSE
 
-deb=$(ls build/tamsor_*.deb)
-echo "== $deb: lintian, then installed with apt-get and run"
-if ! findings=$(lintian --fail-on error "$deb" 2>&1); then
-  echo "$findings"
-  exit 1
+check_packages() {
+  local made zip tgz deb
+  zip=$(packages build-win ZIP)
+  [ -n "$zip" ] || { echo "cpack made no zip"; exit 1; }
+  expect_files "$zip" tamsor.exe README.md LICENSE
+  made=$(packages build "TGZ;DEB")
+  tgz=$(grep '\.tar\.gz$' <<<"$made") || { echo "cpack made no tarball"; exit 1; }
+  deb=$(grep '\.deb$' <<<"$made") || { echo "cpack made no .deb"; exit 1; }
+  expect_files "$tgz" bin/tamsor \
+    share/man/man1/tamsor.1.gz share/doc/tamsor/README.md share/doc/tamsor/LICENSE
+
+  echo "== $deb: lintian, then installed with apt-get and run"
+  if ! findings=$(lintian --fail-on error "$deb" 2>&1); then
+    echo "$findings"
+    exit 1
+  fi
+  grep -v "running with root privileges" <<<"$findings" || true
+  apt-get install -y --reinstall "$deb" >/dev/null
+  report=$(/usr/bin/tamsor /bin/true)
+  grep -q "^sys  *[0-9]*\.[0-9][0-9][0-9] s$" <<<"$report" ||
+    { echo "the installed tamsor printed no report: $report"; exit 1; }
+  # The program the end-to-end suite ran: static, and against musl where
+  # musl-tools is there (no glibc in it).
+  file /usr/bin/tamsor | grep -q "statically linked" ||
+    { echo "the installed tamsor is not static"; exit 1; }
+  if command -v musl-gcc >/dev/null && grep -qa GLIBC /usr/bin/tamsor; then
+    echo "the installed tamsor is built against glibc, not musl"; exit 1
+  fi
+  dpkg -L tamsor | grep -qx /usr/share/man/man1/tamsor.1.gz ||
+    { echo "the manual page is not installed"; exit 1; }
+  echo "installed: $(dpkg-query -W -f='${Package} ${Version}' tamsor), with its manual page; /usr/bin/tamsor ($(stat -c %s /usr/bin/tamsor) bytes, static) reports"
+}
+
+echo "== packages"
+# One test: every check must hold. (Tested in an `if`, the subshell would
+# go on past a failing command.)
+(set -e; check_packages)
+# shellcheck disable=SC2181
+if [ $? -eq 0 ]; then
+  passed=$((passed + 1))
+else
+  echo "FAILED: the package checks"
+  failed=$((failed + 1))
 fi
-grep -v "running with root privileges" <<<"$findings" || true
-apt-get install -y --reinstall "./$deb" >/dev/null
-report=$(/usr/bin/tamsor /bin/true)
-grep -q "^sys  *[0-9]*\.[0-9][0-9][0-9] s$" <<<"$report" ||
-  { echo "the installed tamsor printed no report: $report"; exit 1; }
-# The program the end-to-end suite ran: static, and against musl where
-# musl-tools is there (no glibc in it).
-file /usr/bin/tamsor | grep -q "statically linked" ||
-  { echo "the installed tamsor is not static"; exit 1; }
-if command -v musl-gcc >/dev/null && grep -qa GLIBC /usr/bin/tamsor; then
-  echo "the installed tamsor is built against glibc, not musl"; exit 1
-fi
-dpkg -L tamsor | grep -qx /usr/share/man/man1/tamsor.1.gz ||
-  { echo "the manual page is not installed"; exit 1; }
-echo "installed: $(dpkg-query -W -f='${Package} ${Version}' tamsor), with its manual page; /usr/bin/tamsor ($(stat -c %s /usr/bin/tamsor) bytes, static) reports"
+
+# A check that is one test: it passes or fails whole.
+checked() {  # WHAT COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $what"
+    failed=$((failed + 1))
+  fi
+}
+
+echo "== MSVC mode (clang-cl); release manifests; the commit built twice"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
+checked "the MSVC-mode compile" tests/msvc-mode.sh build-msvc
+checked "the release manifests" \
+  tests/check-release.py manifests "build-win/tamsor-$version-win64.zip"
+checked "the commit built twice" tests/reproducible.sh build-repro
+
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]

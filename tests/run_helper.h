@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "argv.h"
+#include "command-line.h"
 #include "platform.h"
 #include "tamsor.h"
 
@@ -22,7 +23,8 @@ inline bool RunHelper(const std::vector<std::string>& ops, FILETIME* kernel,
     return false;
   }
   ChildProcess child;
-  if (!CreateChild(line, argv.argc(), argv.argv(), &child)) return false;
+  if (!CreateChild(nullptr, line, argv.argc(), argv.argv(), &child))
+    return false;
   WaitChild(&child);
   ChildTimes(child, kernel, user);
   return true;

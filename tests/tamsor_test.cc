@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "argv.h"
+#include "command-line.h"
 
 namespace tamsor {
 namespace {
@@ -94,9 +95,12 @@ TEST(AssembleCommandLine, QuotesSoThatEachArgumentArrivesWhole) {
       {"batch: .. segments collapsed",
        {"tamsor", "x\\..\\v.cmd", "a&b"},
        R"("x\..\v.cmd" "a&b" )"},
-      {"batch: a stream of a batch file",
-       {"tamsor", "t.bat:s", "a&b"},
-       R"("t.bat:s" "a&b" )"},
+      {"not a batch: an extension that starts with bat",
+       {"tamsor", "h.batx", R"(C:\dir with space\)", "next"},
+       R"("h.batx" "C:\dir with space\\" next )"},
+      {"not a batch: .cmd before the extension",
+       {"tamsor", "x.cmd_", "a&b"},
+       R"("x.cmd_" a&b )"},
       {"batch: in a folder with syntax",
        {"tamsor", R"(a,b\R&D\t.Bat)", "x"},
        R"("a,b\R&D\t.Bat" x )"},
@@ -109,7 +113,6 @@ TEST(AssembleCommandLine, QuotesSoThatEachArgumentArrivesWhole) {
 }
 
 TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
-  const std::string batch_fill(kMaxBatchLine - 9, 'b');  // "t.bat" and spaces
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -133,15 +136,13 @@ TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
       {"quoted program name",
        {"tamsor", R"("x.bat")", "a&b"},
        LineFault::kQuoteInProgram},
-      {"batch line at cmd.exe's limit",
-       {"tamsor", "t.bat", batch_fill},
-       LineFault::kNone},
-      {"batch line one over",
-       {"tamsor", "t.bat", batch_fill + "b"},
-       LineFault::kTooLongForCmd},
-      {"other programs are not bound by it",
-       {"tamsor", "t.exe", batch_fill + "bb"},
-       LineFault::kNone},
+      {"a stream of a batch file",
+       {"tamsor", "t.bat:x", "a"},
+       LineFault::kStreamInProgram},
+      {"a stream of an ordinary program",
+       {"tamsor", "p.exe:s"},
+       LineFault::kStreamInProgram},
+      {"a drive is no stream", {"tamsor", "C:t.bat", "x"}, LineFault::kNone},
       {"over Windows' limit",
        {"tamsor", "p", std::string(kMaxCommandLine, 'x')},
        LineFault::kTooLong},
@@ -157,6 +158,43 @@ TEST(PrepareCommandLine, RefusesWhatCannotBeHandedOverExactly) {
         c.fault)
         << c.name;
   }
+}
+
+TEST(PrepareBatchLine, RunsTheFoundFileThroughCmdOrRefuses) {
+  const std::string head = R"("C:\W\cmd.exe" /d /s /c ")";
+  // cmd.exe's limit counts the whole line: 37 characters besides the fill.
+  const std::string fill(kMaxCmdLine - 37, 'a');
+  const struct {
+    std::string path;
+    std::string arg;
+    LineFault fault;
+    std::string line;  // where it runs
+  } cases[] = {
+      {R"(C:\p\t.bat)", "a b", LineFault::kNone,
+       head + R"("C:\p\t.bat" "a b")" + "\""},
+      {R"(\\srv\share\R&D (1)\t.CMD)", "1", LineFault::kNone,
+       head + R"("\\srv\share\R&D (1)\t.CMD" 1)" + "\""},
+      {R"(C:\t.bat)", fill, LineFault::kNone,
+       head + R"("C:\t.bat" )" + fill + "\""},
+      {R"(C:\t.bat)", fill + "a", LineFault::kTooLongForCmd, ""},
+      {R"(C:\a%X%b\t.bat)", "x", LineFault::kUnsafeBatchArgument, ""},
+      {R"(\\?\C:\t.bat)", "x", LineFault::kUnclearBatchPath, ""},
+      {R"(C:\t.bat. .)", "x", LineFault::kUnclearBatchPath, ""},
+      {R"(C:\t.exe)", "x", LineFault::kUnclearBatchPath, ""},
+      {R"(t.bat)", "x", LineFault::kUnclearBatchPath, ""},
+  };
+  for (const auto& c : cases) {
+    Argv argv({"tamsor", "t.bat", c.arg});
+    std::vector<char> line(kCommandBufferSize, 'x');
+    EXPECT_EQ(PrepareBatchLine(R"(C:\W\cmd.exe)", c.path.c_str(), argv.argc(),
+                               argv.argv(), line.data(), line.size()),
+              c.fault)
+        << c.path;
+    if (c.fault == LineFault::kNone) {
+      EXPECT_EQ(line.data(), c.line) << c.path;
+    }
+  }
+  EXPECT_EQ(cases[2].line.size(), kMaxCmdLine);
 }
 
 TEST(AssembleCommandLine, NoArgumentVectorGivesAnEmptyLine) {
@@ -330,24 +368,41 @@ TEST(Texts, FailureMessages) {
             "Cannot run the command [  ]\n");
   const std::string long_arg(100000, 'x');  // past any buffer of the timer
   // Where no line is assembled, each argument as a user would quote it.
-  Argv argv({"tamsor", long_arg, "a b", "", "t.bat", "x&y"});
+  // Every message is one line: control characters shown, tab and non-ASCII
+  // kept, so nothing after it can pass for a report.
+  const std::string given = "%\n\nwall\r\x01\x1b[2J\x7f\xc3\xa9";
+  const std::string shown = "%\\n\\nwall\\r\\x01\\x1B[2J\\x7F\xc3\xa9";
+  Argv argv({"tamsor", long_arg, "a b", "", "t.bat", "x&y", given});
+  EXPECT_EQ(Captured([&](FILE* f) {
+              PrintCannotRun(nullptr, argv.argc(), argv.argv(), f);
+            }),
+            "Cannot run the command [ " + long_arg +
+                " \"a b\" \"\" t.bat x&y " + shown + "  ]\n");
   EXPECT_EQ(
-      Captured([&](FILE* f) {
-        PrintCannotRun(nullptr, argv.argc(), argv.argv(), f);
-      }),
-      "Cannot run the command [ " + long_arg + " \"a b\" \"\" t.bat x&y  ]\n");
-  EXPECT_EQ(
-      Captured([](FILE* f) { PrintCannotRun("\"p\" x ", 0, nullptr, f); }),
-      "Cannot run the command [ \"p\" x  ]\n");
-  EXPECT_EQ(Captured([](FILE* f) { PrintUnsafeBatchArgument("a\"&b", f); }),
+      Captured([](FILE* f) { PrintCannotRun("\"p\" x\n\t ", 0, nullptr, f); }),
+      "Cannot run the command [ \"p\" x\\n\t  ]\n");
+  EXPECT_EQ(Captured([&](FILE* f) {
+              PrintUnsafeBatchArgument(("a\"&b" + given).c_str(), f);
+            }),
             "Cannot run the command: a batch file cannot be given this "
-            "argument safely: a\"&b\n");
+            "argument safely: a\"&b" +
+                shown + "\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLong(f); }),
             "Cannot run the command: its command line is longer than 32766 "
             "characters\n");
   EXPECT_EQ(Captured([](FILE* f) { PrintTooLongForCmd(f); }),
             "Cannot run the command: a batch file's command line is longer "
-            "than 8158 characters, the most cmd.exe takes\n");
+            "than 8191 characters, the most cmd.exe takes\n");
+  Argv stream({"tamsor", "p:\r"});
+  EXPECT_EQ(Captured([&](FILE* f) {
+              PrintLineFault(LineFault::kStreamInProgram, "", nullptr,
+                             stream.argc(), stream.argv(), f);
+              PrintLineFault(LineFault::kUnclearBatchPath, "", "\\\\?\\\n",
+                             stream.argc(), stream.argv(), f);
+            }),
+            "Cannot run the command: a program name with a ':' names a stream, "
+            "not a file: p:\\r\nCannot run the command: cmd.exe may not read "
+            "the path of the batch file found as Windows does: \\\\?\\\\n\n");
 }
 
 }  // namespace

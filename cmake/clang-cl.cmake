@@ -1,0 +1,33 @@
+# Builds the Windows program the MSVC way with clang-cl, on Linux, against
+# the Windows and C runtime headers under TAMSOR_WINDOWS_HEADERS (Wine's,
+# from Debian's libwine-dev unpacked: usr/include/wine/wine). CMake takes
+# clang-cl for MSVC, so this is the branch Visual Studio builds take. There
+# is no static C runtime or setargv.obj to link against here: only
+# compiling is meant.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+find_program(TAMSOR_CLANG_CL NAMES clang-cl clang-cl-16 clang-cl-15 clang-cl-14
+             REQUIRED)
+set(CMAKE_C_COMPILER ${TAMSOR_CLANG_CL})
+set(CMAKE_CXX_COMPILER ${TAMSOR_CLANG_CL})
+find_program(CMAKE_LINKER NAMES lld-link REQUIRED)
+find_program(CMAKE_AR NAMES llvm-lib REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES llvm-rc REQUIRED)
+find_program(CMAKE_MT NAMES llvm-mt REQUIRED)
+# The compiler checks cannot link a program.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+set(TAMSOR_WINDOWS_HEADERS "" CACHE PATH
+    "Folder holding Wine's windows/ and msvcrt/ header folders")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TAMSOR_WINDOWS_HEADERS)
+if(NOT IS_DIRECTORY "${TAMSOR_WINDOWS_HEADERS}/windows")
+  message(FATAL_ERROR "TAMSOR_WINDOWS_HEADERS: no windows/ in "
+                      "'${TAMSOR_WINDOWS_HEADERS}'")
+endif()
+# Only these headers, not the host's. Wine's winnt.h defines a function
+# that clang knows as a builtin for x64; it gets another name.
+set(flags "/X -imsvc ${TAMSOR_WINDOWS_HEADERS}/msvcrt -imsvc ${TAMSOR_WINDOWS_HEADERS}/windows -D_InterlockedCompareExchange128=wine_InterlockedCompareExchange128")
+set(CMAKE_C_FLAGS_INIT "${flags}")
+set(CMAKE_CXX_FLAGS_INIT "${flags}")
+set(CMAKE_RC_FLAGS_INIT "/I ${TAMSOR_WINDOWS_HEADERS}/windows /I ${TAMSOR_WINDOWS_HEADERS}/msvcrt")

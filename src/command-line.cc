@@ -1,0 +1,321 @@
+#include "command-line.h"
+
+#include <ctype.h>
+#include <string.h>
+
+namespace tamsor {
+
+namespace {
+
+// A message is one line whatever the arguments hold: a line break or a
+// carriage return in one must not let the rest pass for tamsor's own output.
+void PutVisibleChar(char c, FILE* out) {
+  const unsigned char byte = static_cast<unsigned char>(c);
+  if (c == '\n') {
+    fputs("\\n", out);
+  } else if (c == '\r') {
+    fputs("\\r", out);
+  } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+    fprintf(out, "\\x%02X", byte);
+  } else {
+    fputc(c, out);
+  }
+}
+
+// What a batch file may be given without quotes: nothing cmd.exe splits
+// at, expands or reads as syntax.
+constexpr char kBatchSafe[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+    "#$*+-./:?@\\_";
+
+enum class Rule { kProgram, kBatch, kOrdinary };
+
+// Where the line goes: a buffer that counts what would not fit, or a
+// message.
+struct Sink {
+  char* buffer;
+  size_t capacity;
+  size_t used;
+  FILE* file;
+
+  void Put(char c) {
+    if (file) {
+      PutVisibleChar(c, file);
+    } else if (used++ < capacity) {
+      buffer[used - 1] = c;
+    }
+  }
+  void Put(const char* text) {
+    while (*text) Put(*text++);
+  }
+};
+
+bool NeedsQuotes(const char* arg, Rule rule) {
+  switch (rule) {
+    case Rule::kProgram:
+      return true;
+    case Rule::kBatch:
+      return *arg == '\0' || arg[strspn(arg, kBatchSafe)] != '\0';
+    case Rule::kOrdinary:
+      break;
+  }
+  return *arg == '\0' || strpbrk(arg, " \t") != nullptr;
+}
+
+// The argument as the child's start-up must see it.
+void PutArgument(const char* arg, Rule rule, Sink* sink) {
+  const bool quote = NeedsQuotes(arg, rule);
+  if (quote) sink->Put('"');
+  const char* end = arg;
+  for (; *end; ++end) sink->Put(*end);
+  if (quote && rule == Rule::kOrdinary) {
+    for (const char* c = end; c > arg && c[-1] == '\\'; --c) sink->Put('\\');
+  }
+  if (quote) sink->Put('"');
+}
+
+void PutLine(int argc, char* const* argv, bool windows, Sink* sink) {
+  const bool batch = windows && RunsABatchFile(argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const Rule rule = windows && i == 1 ? Rule::kProgram
+                      : batch           ? Rule::kBatch
+                                        : Rule::kOrdinary;
+    PutArgument(argv[i], rule, sink);
+    sink->Put(' ');
+  }
+}
+
+// Fills `buffer` from `sink`'s count; on overflow leaves it all zero.
+bool Finish(const Sink& sink, char* buffer, size_t size) {
+  if (sink.used <= sink.capacity) return true;
+  memset(buffer, 0, size);
+  return false;
+}
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// `path` without a leading drive ("C:"), which is no part of a name.
+const char* AfterDrive(const char* path) {
+  return isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':'
+             ? path + 2
+             : path;
+}
+
+// The last segment of `path` once "." and ".." segments are collapsed;
+// false when none is left. Read from the end, so nothing is stored.
+bool ResolvedLastSegment(const char* path, const char** segment,
+                         size_t* length) {
+  size_t end = strlen(path);
+  size_t parents = 0;  // ".." segments still to apply
+  while (end > 0) {
+    if (IsSeparator(path[end - 1])) {
+      --end;
+      continue;
+    }
+    size_t start = end;
+    while (start > 0 && !IsSeparator(path[start - 1])) --start;
+    const char* at = path + start;
+    const size_t n = end - start;
+    if (n == 2 && at[0] == '.' && at[1] == '.') {
+      ++parents;
+    } else if (n == 1 && at[0] == '.') {
+      // The same folder.
+    } else if (parents > 0) {
+      --parents;
+    } else {
+      *segment = at;
+      *length = n;
+      return true;
+    }
+    end = start;
+  }
+  return false;
+}
+
+bool EndsWithInAnyCase(const char* text, size_t length, const char* word) {
+  const size_t n = strlen(word);
+  if (length < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (tolower(static_cast<unsigned char>(text[length - n + i])) != word[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether cmd.exe, given `path` in quotes, reads the very file Windows
+// found: an absolute path in the plain spelling, its name already tidy.
+bool IsPlainBatchPath(const char* path) {
+  const size_t length = strlen(path);
+  const bool drive = AfterDrive(path) != path && IsSeparator(path[2]);
+  const bool unc = IsSeparator(path[0]) && IsSeparator(path[1]) &&
+                   path[2] != '?' && path[2] != '.';
+  return (drive || unc) && !NamesAStream(path) && path[length - 1] != '.' &&
+         path[length - 1] != ' ' && IsBatchFile(path);
+}
+
+}  // namespace
+
+void PutVisibly(const char* text, FILE* out) {
+  for (; *text; ++text) PutVisibleChar(*text, out);
+}
+
+void PrintTooLong(FILE* out) {
+  fprintf(out,
+          "Cannot run the command: its command line is longer than "
+          "%zu characters\n",
+          kMaxCommandLine);
+}
+
+void PrintTooLongForCmd(FILE* out) {
+  fprintf(out,
+          "Cannot run the command: a batch file's command line is "
+          "longer than %zu characters, the most cmd.exe takes\n",
+          kMaxCmdLine);
+}
+
+void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
+  fputs(
+      "Cannot run the command: a batch file cannot be given this "
+      "argument safely: ",
+      out);
+  PutVisibly(arg, out);
+  fputc('\n', out);
+}
+
+void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
+  fprintf(out, "Cannot run the command [ ");
+  if (line) {
+    PutVisibly(line, out);
+  } else {
+    Sink sink{nullptr, 0, 0, out};
+    PutLine(argc, argv, false, &sink);
+  }
+  fprintf(out, " ]\n");
+}
+
+void PrintLineFault(LineFault fault, const char* line, const char* path,
+                    int argc, char* const* argv, FILE* out) {
+  const char* unsafe = UnsafeBatchArgument(argc, argv);
+  switch (fault) {
+    case LineFault::kNone:
+      break;
+    case LineFault::kTooLong:
+      PrintTooLong(out);
+      break;
+    case LineFault::kQuoteInProgram:
+      PrintCannotRun(line, argc, argv, out);
+      break;
+    case LineFault::kStreamInProgram:
+      fputs(
+          "Cannot run the command: a program name with a ':' names a "
+          "stream, not a file: ",
+          out);
+      PutVisibly(argv[1], out);
+      fputc('\n', out);
+      break;
+    case LineFault::kUnsafeBatchArgument:
+      PrintUnsafeBatchArgument(unsafe ? unsafe : path ? path : "", out);
+      break;
+    case LineFault::kUnclearBatchPath:
+      fputs(
+          "Cannot run the command: cmd.exe may not read the path of the "
+          "batch file found as Windows does: ",
+          out);
+      PutVisibly(path ? path : "", out);
+      fputc('\n', out);
+      break;
+    case LineFault::kTooLongForCmd:
+      PrintTooLongForCmd(out);
+      break;
+  }
+}
+
+bool IsBatchFile(const char* program) {
+  const char* name = nullptr;
+  size_t length = 0;
+  if (!ResolvedLastSegment(AfterDrive(program), &name, &length)) return false;
+  while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) {
+    --length;
+  }
+  return EndsWithInAnyCase(name, length, ".bat") ||
+         EndsWithInAnyCase(name, length, ".cmd");
+}
+
+bool NamesAStream(const char* program) {
+  const char* name = nullptr;
+  size_t length = 0;
+  return ResolvedLastSegment(AfterDrive(program), &name, &length) &&
+         memchr(name, ':', length) != nullptr;
+}
+
+bool RunsABatchFile(int argc, char* const* argv) {
+  return argc >= 2 && IsBatchFile(argv[1]);
+}
+
+const char* UnsafeBatchArgument(int argc, char* const* argv) {
+  if (!RunsABatchFile(argc, argv)) return nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
+  }
+  return nullptr;
+}
+
+bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
+                         size_t size) {
+  if (size == 0) return false;
+  memset(buffer, 0, size);
+  Sink sink{buffer, size - 1, 0, nullptr};
+  PutLine(argc, argv, true, &sink);
+  return Finish(sink, buffer, size);
+}
+
+bool AssembleBatchLine(const char* cmd, const char* path, int argc,
+                       char* const* argv, char* buffer, size_t size) {
+  if (size == 0) return false;
+  memset(buffer, 0, size);
+  Sink sink{buffer, size - 1, 0, nullptr};
+  // /d: no AutoRun commands ahead of the batch file, in its time and maybe
+  // in another folder. /s: cmd.exe drops exactly the outer pair of quotes
+  // and reads the rest as it stands, with no guess about which quotes are
+  // meant. /c: run that one command line and end.
+  sink.Put('"');
+  sink.Put(cmd);
+  sink.Put("\" /d /s /c \"");
+  PutArgument(path, Rule::kProgram, &sink);
+  for (int i = 2; i < argc; ++i) {
+    sink.Put(' ');
+    PutArgument(argv[i], Rule::kBatch, &sink);
+  }
+  sink.Put('"');
+  return Finish(sink, buffer, size);
+}
+
+LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
+                             size_t size) {
+  if (!AssembleCommandLine(argc, argv, buffer, size))
+    return LineFault::kTooLong;
+  if (argc >= 2 && strchr(argv[1], '"')) return LineFault::kQuoteInProgram;
+  if (argc >= 2 && NamesAStream(argv[1])) return LineFault::kStreamInProgram;
+  if (UnsafeBatchArgument(argc, argv)) return LineFault::kUnsafeBatchArgument;
+  return LineFault::kNone;
+}
+
+LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
+                           char* const* argv, char* buffer, size_t size) {
+  // cmd.exe expands % inside quotes too, so the found path is under the
+  // same rule as the arguments.
+  if (strpbrk(path, "\"%\r\n") != nullptr) {
+    return LineFault::kUnsafeBatchArgument;
+  }
+  if (!IsPlainBatchPath(path)) return LineFault::kUnclearBatchPath;
+  if (size == 0) return LineFault::kTooLong;
+  const bool cmd_limits = size - 1 >= kMaxCmdLine;
+  if (!AssembleBatchLine(cmd, path, argc, argv, buffer,
+                         cmd_limits ? kMaxCmdLine + 1 : size)) {
+    return cmd_limits ? LineFault::kTooLongForCmd : LineFault::kTooLong;
+  }
+  return LineFault::kNone;
+}
+
+}  // namespace tamsor

@@ -1,0 +1,108 @@
+// The Windows command line: how the arguments are joined into the one
+// string that process creation takes, which programs run through cmd.exe,
+// what cannot be handed over exactly, and the messages that say so. Pure
+// and portable, so that every platform's tests exercise it.
+#ifndef TAMSOR_COMMAND_LINE_H_
+#define TAMSOR_COMMAND_LINE_H_
+
+#include <stddef.h>
+#include <stdio.h>
+
+namespace tamsor {
+
+// CreateProcessA accepts at most 32,766 characters plus the NUL.
+constexpr size_t kCommandBufferSize = 32767;
+constexpr size_t kMaxCommandLine = kCommandBufferSize - 1;
+
+// cmd.exe takes at most 8,191 characters for the whole of its own command
+// line, its own path and switches included.
+constexpr size_t kMaxCmdLine = 8191;
+
+// Why a line cannot be handed to Windows.
+enum class LineFault {
+  kNone,
+  kTooLong,              // over kMaxCommandLine
+  kQuoteInProgram,       // no file name holds one: the program is ambiguous
+  kStreamInProgram,      // see NamesAStream
+  kUnsafeBatchArgument,  // see UnsafeBatchArgument
+  kUnclearBatchPath,     // a found batch file cmd.exe may read otherwise
+  kTooLongForCmd,        // a batch file's whole line over kMaxCmdLine
+};
+
+// Writes `text` on one line: a control character (below 0x20 but tab, and
+// 0x7F) as \n, \r or \xHH, everything else as it is.
+void PutVisibly(const char* text, FILE* out);
+
+// Printed instead of running anything when the line would not fit.
+void PrintTooLong(FILE* out = stdout);
+void PrintTooLongForCmd(FILE* out = stdout);
+
+// Printed when the child cannot be created: `line` as assembled where there
+// is one, else argv[1] .. argv[argc-1] as a user would quote them, written
+// piece by piece, so however long it is. Control characters are shown.
+void PrintCannotRun(const char* line, int argc, char* const* argv,
+                    FILE* out = stdout);
+
+// Printed instead of running a batch file that would take an argument (or
+// its own path) as command syntax.
+void PrintUnsafeBatchArgument(const char* arg, FILE* out = stdout);
+
+// The message for `fault`. `line` is the line as assembled, `path` the
+// batch file as found, where there is one.
+void PrintLineFault(LineFault fault, const char* line, const char* path,
+                    int argc, char* const* argv, FILE* out = stdout);
+
+// Whether Windows runs `program` through cmd.exe: the name as Windows
+// resolves it (/ and \ alike, "." and ".." segments collapsed, trailing dots
+// and spaces dropped) ends in ".bat" or ".cmd", in any case.
+bool IsBatchFile(const char* program);
+
+// Whether the last segment of `program`, after any drive prefix, holds a
+// ':': an alternate data stream, which no file name can be, and which
+// Windows may or may not run as the file's type.
+bool NamesAStream(const char* program);
+
+// Whether argv[1] is a batch file.
+bool RunsABatchFile(int argc, char* const* argv);
+
+// Where argv[1] is a batch file, the first of argv[1] .. argv[argc-1] that
+// cmd.exe cannot be given as data however it is quoted: one holding a double
+// quote (the quote state runs across the whole line), a % (expanded even
+// inside quotes), a CR or a LF. Null when there is none or the program is no
+// batch file.
+const char* UnsafeBatchArgument(int argc, char* const* argv);
+
+// Joins argv[1] .. argv[argc-1] into `buffer`, each followed by one space.
+// The program's name is always quoted, so that Windows takes exactly that
+// name. Where it is a batch file, an argument is quoted unless it is all
+// letters, digits and # $ * + - . / : ? @ \ _. Otherwise an argument is
+// quoted when it is empty or holds a space or tab, and backslashes ahead of
+// the closing quote are doubled, as the C runtime reads \" as a quote.
+// Nothing else is escaped. `buffer` is zero-filled first. Returns false,
+// having written nothing past `size`, when the line needs more than
+// `size` - 1 characters.
+bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
+                         size_t size);
+
+// The line that has `cmd` run the batch file at `path` with argv[2] ..
+// argv[argc-1] under the batch rule:
+//   "CMD" /d /s /c ""PATH" ARG ARG"
+// Same contract as AssembleCommandLine.
+bool AssembleBatchLine(const char* cmd, const char* path, int argc,
+                       char* const* argv, char* buffer, size_t size);
+
+// Assembles the line into `buffer` and checks what can be checked before
+// the program is looked up: that Windows would take exactly the program
+// named, and cmd.exe a batch file's arguments as data.
+LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
+                             size_t size);
+
+// Once the batch file argv[1] has been found at the absolute `path`, and
+// `cmd` is the system's cmd.exe: replaces the line in `buffer` by the one
+// that runs exactly that file, or says why that cannot be done.
+LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
+                           char* const* argv, char* buffer, size_t size);
+
+}  // namespace tamsor
+
+#endif  // TAMSOR_COMMAND_LINE_H_

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Compiles tamsor.exe's sources the MSVC way, as a Visual Studio build does:
+# CMake configured with clang-cl, which it takes for MSVC, against the
+# Windows and C runtime headers of Debian's libwine-dev (unpacked into the
+# build folder, not installed). Nothing is linked: no static C runtime or
+# setargv.obj exists here, so the link line is only read.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-msvc}
+headers=$PWD/$build/wine-dev/usr/include/wine/wine
+if [ ! -d "$headers/windows" ]; then
+  mkdir -p "$build/wine-dev"
+  (cd "$build" && apt-get download libwine-dev 2>&1 | grep -v "unsandboxed" || true)
+  dpkg -x "$build"/libwine-dev_*.deb "$build/wine-dev"
+  rm "$build"/libwine-dev_*.deb
+fi
+fail() { echo "msvc-mode: $*"; exit 1; }
+
+cmake -S . -B "$build" -G "Unix Makefiles" --toolchain cmake/clang-cl.cmake \
+  -DTAMSOR_WINDOWS_HEADERS="$headers" -DCMAKE_BUILD_TYPE=Release \
+  -DBUILD_TESTING=OFF -DTAMSOR_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+# /W4 and the rest are given only where CMake takes the compiler for MSVC.
+commands=$(grep '"command"' "$build/compile_commands.json")
+for flag in " /W4 " " /WX " " -MT " " /Brepro " " -DWIN32_LEAN_AND_MEAN "; do
+  ! grep -v -q -- "$flag" <<<"$commands" || fail "a source is compiled without$flag"
+done
+! grep -q -- "__USE_MINGW_ANSI_STDIO\|-Wall" <<<"$commands" || fail "MinGW's or GCC's flags in the MSVC build"
+link=$(cat "$build/src/CMakeFiles/tamsor.dir/link.txt")
+for flag in " setargv.obj " " /MANIFEST:NO " " /Brepro "; do
+  grep -q -- "$flag" <<<"$link" || fail "tamsor.exe is linked without$flag"
+done
+
+echo "+ $(grep -o '"command": "[^"]*platform-win32.cc"' "$build/compile_commands.json" | cut -d'"' -f4)"
+make -C "$build" --no-print-directory tamsor_core
+make -C "$build/src" --no-print-directory main.obj tamsor.res
+grep -qa "UTF-8</activeCodePage>" "$build/src/CMakeFiles/tamsor.dir/tamsor.rc.res" ||
+  fail "the resources lack the manifest"
+
+# The guard: the runtime as a DLL (/MD) is refused, saying why.
+compile=$(grep -o '"command": "[^"]*platform-win32.cc"' "$build/compile_commands.json" | cut -d'"' -f4)
+compile=${compile/ -MT / -MD }
+refusal=$(cd "$build/src" && ${compile/ -c -- / -Zs -- } 2>&1) && fail "a /MD build was not refused"
+grep -q "link the C runtime statically (/MT)" <<<"$refusal" || fail "/MD refused without the reason: $refusal"
+echo "msvc-mode: tamsor.exe's sources compile with clang-cl in MSVC mode (/W4 /WX -MT);" \
+  "setargv.obj and /MANIFEST:NO on its link line; /MD refused"

@@ -1,0 +1,38 @@
+// The Windows platform layer on the test's own process, whose CPU time Wine
+// accounts (a child's it does not).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "platform.h"
+#include "tamsor.h"
+
+namespace tamsor {
+namespace {
+
+volatile unsigned long long sink;
+
+TEST(ChildTimes, TellsUserTimeFromKernelTime) {
+  ChildProcess self{};
+  self.id = reinterpret_cast<intptr_t>(GetCurrentProcess());
+  FILETIME kernel{};
+  FILETIME user{};
+  ChildTimes(self, &kernel, &user);
+  const double kernel_before = Tamsor::FILETIME2Second(kernel);
+  const double user_before = Tamsor::FILETIME2Second(user);
+  // Arithmetic only, until 0.3 s of CPU time more, however loaded the
+  // machine; a layer that reads nothing ends at the deadline.
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  double kernel_spent = 0;
+  double user_spent = 0;
+  while (kernel_spent + user_spent < 0.3 && GetTickCount64() < deadline) {
+    for (int i = 0; i < 1000000; ++i) sink = sink + i;
+    ChildTimes(self, &kernel, &user);
+    kernel_spent = Tamsor::FILETIME2Second(kernel) - kernel_before;
+    user_spent = Tamsor::FILETIME2Second(user) - user_before;
+  }
+  EXPECT_GT(user_spent, 0.2);
+  EXPECT_GT(user_spent, kernel_spent);
+}
+
+}  // namespace
+}  // namespace tamsor
