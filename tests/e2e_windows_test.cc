@@ -228,16 +228,16 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   unsetenv("WINEPATH");
 }
 
-// Random argument lists: what cmd.exe or the C runtime read as syntax,
-// non-ASCII letters, empty arguments and long runs.
+// Random argument lists: what cmd.exe or the C runtime read as syntax, line
+// breaks, non-ASCII letters, empty arguments and long runs.
 class ArgumentLists {
  public:
   explicit ArgumentLists(uint32_t seed) : random_(seed) {}
   std::vector<std::string> Next() {
-    static const char* const kTokens[] = {" ", "\t", "\"", "\\", "%",  "!", "^",
-                                          "&", "|",  "<",  ">",  "(",  ")", ",",
-                                          ";", "=",  "a",  "Z",  "0",  "-", ".",
-                                          ":", "_",  "é",  "ß",  "日", "😀"};
+    static const char* const kTokens[] = {
+        " ", "\t", "\"", "\\", "%",  "!", "^", "&",  "|", "<",
+        ">", "(",  ")",  ",",  ";",  "=", "a", "Z",  "0", "-",
+        ".", ":",  "_",  "\n", "\r", "é", "ß", "日", "😀"};
     std::vector<std::string> list(Below(7));
     for (std::string& arg : list) {
       for (size_t pieces = Below(9); pieces > 0; --pieces) {
@@ -350,6 +350,10 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
              "@echo off\r\n:next\r\nif [%1]==[] goto end\r\necho [%1]\r\n"
              "shift\r\ngoto next\r\n:end\r\necho END\r\n",
              false);
+  // Every other list goes to a copy of the helper whose extension only
+  // starts like a batch file's.
+  const std::string programs[] = {Helper(),
+                                  CopyProgram(Helper(), &folder, "h.batx")};
   ArgumentLists lists(seed);
   const auto start = std::chrono::steady_clock::now();
   int count = 0;
@@ -359,11 +363,12 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
        ++count) {
     const std::vector<std::string> list = lists.Next();
     std::vector<std::string> batch = {"p.bat"};
-    std::vector<std::string> helper = {Helper(), "println", "RAN", "wargs"};
+    std::vector<std::string> helper = {programs[count % 2], "println", "RAN",
+                                       "wargs"};
     batch.insert(batch.end(), list.begin(), list.end());
     helper.insert(helper.end(), list.begin(), list.end());
     // The C runtime reads a quote in an argument its own way; a batch file
-    // may be refused one, or a %, and either child a long line.
+    // may be refused one, a % or a line break, and either child a long line.
     const auto holding = [&list](const char* set) {
       return std::any_of(list.begin(), list.end(), [set](auto& arg) {
         return arg.find_first_of(set) != std::string::npos;
@@ -381,7 +386,7 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
             [&](const std::string& printed) {
               return BatchReceived(list, printed);
             },
-            short_line && !holding("\"%"), &ran[0]) +
+            short_line && !holding("\"%\r\n"), &ran[0]) +
         Judge(
             "helper", RunTamsor(helper, {}, folder.path()),
             [&](const std::string& printed) {
