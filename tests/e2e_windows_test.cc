@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -382,8 +383,11 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
         return arg.find_first_of(set) != std::string::npos;
       });
     };
-    size_t length = 0;
-    for (const std::string& arg : list) length += arg.size() + 3;
+    const size_t length =
+        std::accumulate(list.begin(), list.end(), size_t{0},
+                        [](size_t sum, const std::string& arg) {
+                          return sum + arg.size() + 3;
+                        });
     const bool quoted = holding("\"");
     const bool short_line = length < 4000;
     std::string expected = "RAN\r\n";
