@@ -363,24 +363,10 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   // starts like a batch file's.
   const std::string programs[] = {Helper(),
                                   CopyProgram(Helper(), &folder, "h.batx")};
-  // Under a loaded Wine a start now and then ends at once with status 1 and
-  // no output at all; such a run is taken once more, and fails the second
-  // time.
-  const auto run = [&folder](const std::vector<std::string>& args) {
-    Outcome outcome = RunTamsor(args, {}, folder.path());
-    if (outcome.out.empty() && outcome.exit_code == 1) {
-      outcome = RunTamsor(args, {}, folder.path());
-    }
-    return outcome;
-  };
-  ArgumentLists lists(seed);
-  const auto start = std::chrono::steady_clock::now();
-  int count = 0;
-  int ran[2] = {0, 0};  // lists not refused, for each child
-  for (; count < 2000 &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(60);
-       ++count) {
-    const std::vector<std::string> list = lists.Next();
+  // The faults of one list's two runs, counting in `ran` the children that
+  // ran it.
+  const auto judge = [&](const std::vector<std::string>& list, int count,
+                         int* ran) {
     std::vector<std::string> batch = {"p.bat"};
     std::vector<std::string> helper = {programs[count % 2], "println", "RAN",
                                        "wargs"};
@@ -402,23 +388,44 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
     const bool short_line = length < 4000;
     std::string expected = "RAN\r\n";
     for (const std::string& arg : list) expected += WideUnits(arg);
-    const std::string faults =
-        Judge(
-            "batch file", run(batch),
-            [&](const std::string& printed) {
-              return BatchReceived(list, printed);
-            },
-            short_line && !holding("\"%\r\n"), &ran[0]) +
-        Judge(
-            "helper", run(helper),
-            [&](const std::string& printed) {
-              return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
-                            : printed == expected;
-            },
-            short_line, &ran[1]);
+    return Judge(
+               "batch file", RunTamsor(batch, {}, folder.path()),
+               [&](const std::string& printed) {
+                 return BatchReceived(list, printed);
+               },
+               short_line && !holding("\"%\r\n"), &ran[0]) +
+           Judge(
+               "helper", RunTamsor(helper, {}, folder.path()),
+               [&](const std::string& printed) {
+                 return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
+                               : printed == expected;
+               },
+               short_line, &ran[1]);
+  };
+  ArgumentLists lists(seed);
+  const auto start = std::chrono::steady_clock::now();
+  int count = 0;
+  int ran[2] = {0, 0};  // lists not refused, for each child
+  int again = 0;        // lists judged a second time
+  for (; count < 2000 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(60);
+       ++count) {
+    const std::vector<std::string> list = lists.Next();
+    // Under load Wine now and then fails a start outright (status 1 and no
+    // output, or no process at all). The timer's own faults show again on
+    // the same list, so a list fails the test only the second time.
+    int first[2] = {0, 0};
+    std::string faults = judge(list, count, first);
+    if (faults.empty()) {
+      ran[0] += first[0];
+      ran[1] += first[1];
+    } else {
+      ++again;
+      faults = judge(list, count, ran);
+    }
     if (!faults.empty()) {
-      ADD_FAILURE() << faults << "seed " << seed << ", list " << count << ": "
-                    << testing::PrintToString(list);
+      ADD_FAILURE() << faults << "seed " << seed << ", list " << count
+                    << ", twice: " << testing::PrintToString(list);
       break;
     }
   }
@@ -427,8 +434,8 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
       std::chrono::steady_clock::now() - start;
   std::printf(
       "%d lists in %.0f s, seed %u; run, not refused: %d by the "
-      "batch file, %d by the helper\n",
-      count, took.count(), seed, ran[0], ran[1]);
+      "batch file, %d by the helper; judged twice: %d\n",
+      count, took.count(), seed, ran[0], ran[1], again);
 }
 
 }  // namespace
