@@ -154,6 +154,13 @@ bool IsPlainBatchPath(const char* path) {
          path[length - 1] != ' ' && IsBatchFile(path);
 }
 
+// "Cannot run the command: WHY: WHAT", WHAT shown on the line.
+void PrintRefusal(const char* why, const char* what, FILE* out) {
+  fprintf(out, "Cannot run the command: %s: ", why);
+  PutVisibly(what, out);
+  fputc('\n', out);
+}
+
 }  // namespace
 
 void PutVisibly(const char* text, FILE* out) {
@@ -175,12 +182,7 @@ void PrintTooLongForCmd(FILE* out) {
 }
 
 void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
-  fputs(
-      "Cannot run the command: a batch file cannot be given this "
-      "argument safely: ",
-      out);
-  PutVisibly(arg, out);
-  fputc('\n', out);
+  PrintRefusal("a batch file cannot be given this argument safely", arg, out);
 }
 
 void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
@@ -196,7 +198,6 @@ void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
 
 void PrintLineFault(LineFault fault, const char* line, const char* path,
                     int argc, char* const* argv, FILE* out) {
-  const char* unsafe = UnsafeBatchArgument(argc, argv);
   switch (fault) {
     case LineFault::kNone:
       break;
@@ -207,23 +208,20 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
       PrintCannotRun(line, argc, argv, out);
       break;
     case LineFault::kStreamInProgram:
-      fputs(
-          "Cannot run the command: a program name with a ':' names a "
-          "stream, not a file: ",
-          out);
-      PutVisibly(argv[1], out);
-      fputc('\n', out);
+      PrintRefusal("a program name with a ':' names a stream, not a file",
+                   argv[1], out);
       break;
-    case LineFault::kUnsafeBatchArgument:
+    case LineFault::kUnsafeBatchArgument: {
+      // An argument, or else the path found.
+      const char* unsafe = UnsafeBatchArgument(argc, argv);
       PrintUnsafeBatchArgument(unsafe ? unsafe : path ? path : "", out);
       break;
+    }
     case LineFault::kUnclearBatchPath:
-      fputs(
-          "Cannot run the command: cmd.exe may not read the path of the "
-          "batch file found as Windows does: ",
-          out);
-      PutVisibly(path ? path : "", out);
-      fputc('\n', out);
+      PrintRefusal(
+          "cmd.exe may not read the path of the batch file found as Windows "
+          "does",
+          path ? path : "", out);
       break;
     case LineFault::kTooLongForCmd:
       PrintTooLongForCmd(out);

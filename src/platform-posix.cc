@@ -41,23 +41,17 @@ void SetKernelMask(int how, const KernelMask* set, KernelMask* old) {
   syscall(SYS_rt_sigprocmask, how, set, old, sizeof(KernelMask));
 }
 
-// The mask the timer was started with, read before its first handler is
-// installed: musl unblocks 33 and 34 then.
-KernelMask caller_mask;
-bool caller_mask_read;
-
-void ReadCallerMask() {
-  if (caller_mask_read) return;
-  SetKernelMask(SIG_BLOCK, nullptr, &caller_mask);
-  caller_mask_read = true;
-}
-
-// Until a handler is installed, the mask is still the caller's.
+// The mask the timer was started with, read once, before its first handler
+// is installed (musl unblocks 33 and 34 then) or else at the spawn: until a
+// handler is installed, the mask is still the caller's.
 KernelMask CallerMask() {
-  if (caller_mask_read) return caller_mask;
-  KernelMask current = 0;
-  SetKernelMask(SIG_BLOCK, nullptr, &current);
-  return current;
+  static KernelMask caller_mask;
+  static bool read;
+  if (!read) {
+    SetKernelMask(SIG_BLOCK, nullptr, &caller_mask);
+    read = true;
+  }
+  return caller_mask;
 }
 
 // The signals the timer has a handler for, which the child must not run.
@@ -241,7 +235,7 @@ timeval ReadMonotonicClock() {
 }
 
 void InstallSignalHandler(int signum, void (*handler)(int), bool one_shot) {
-  ReadCallerMask();
+  CallerMask();  // read while it is still the caller's
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
