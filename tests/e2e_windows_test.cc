@@ -106,15 +106,25 @@ std::string CopyProgram(const std::string& from, ScratchFolder* folder,
   return to;
 }
 
+// A folder of its own holding a copy of the timer, as installed: Windows
+// looks there first for a program. The suite runs the copy while this lives.
+class TimerFolder : public ScratchFolder {
+ public:
+  TimerFolder() : ScratchFolder({}), timer_(Env("TAMSOR_EXE")) {
+    setenv("TAMSOR_EXE", CopyProgram(timer_, this, "tamsor.exe").c_str(), 1);
+  }
+  ~TimerFolder() { setenv("TAMSOR_EXE", timer_.c_str(), 1); }
+
+ private:
+  const std::string timer_;
+};
+
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
-  const std::string timer = Env("TAMSOR_EXE");
   ScratchFolder folder({});
-  // The timer runs from a folder of its own, as installed, which Windows
-  // searches first, and a folder on PATH.
-  ScratchFolder app({});
+  // The timer runs from a folder of its own, which Windows searches first,
+  // and a folder on PATH.
+  TimerFolder app;
   ScratchFolder on_path({});
-  setenv("TAMSOR_EXE",
-         CopyProgram(Env("TAMSOR_EXE"), &app, "tamsor.exe").c_str(), 1);
   setenv("WINEPATH", WindowsPath(on_path.path()).c_str(), 1);
   for (const char* name : {"both.bat", "beside.bat"}) {
     app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
@@ -228,7 +238,6 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         true}});
   ExpectOutcomes(cases, folder.path());
   unsetenv("WINEPATH");
-  setenv("TAMSOR_EXE", timer.c_str(), 1);  // the copy goes with its folder
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
@@ -351,9 +360,7 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   ScratchFolder folder({});
   // The timer in a folder of its own, beside the batch file, which Windows
   // finds first; cmd.exe, left to search, would run the current folder's.
-  const std::string timer = Env("TAMSOR_EXE");
-  ScratchFolder app({});
-  setenv("TAMSOR_EXE", CopyProgram(timer, &app, "tamsor.exe").c_str(), 1);
+  TimerFolder app;
   app.Add("p.bat",
           "@echo off\r\n:next\r\nif [%1]==[] goto end\r\necho [%1]\r\n"
           "shift\r\ngoto next\r\n:end\r\necho END\r\n",
@@ -429,7 +436,6 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
       break;
     }
   }
-  setenv("TAMSOR_EXE", timer.c_str(), 1);
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
   std::printf(

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <csignal>
+
 #include "platform.h"
 #include "tamsor.h"
 
@@ -32,6 +34,19 @@ TEST(ChildTimes, TellsUserTimeFromKernelTime) {
   }
   EXPECT_GT(user_spent, 0.2);
   EXPECT_GT(user_spent, kernel_spent);
+}
+
+// The handler goes in unless the caller ignored the signal: that ignore
+// stays, for the child to inherit. (On POSIX, ShieldDeathTest checks this
+// for every shielded signal.)
+TEST(InstallSignalHandler, KeepsOnlyTheCallersIgnore) {
+  for (const bool ignored : {false, true}) {
+    std::signal(SIGINT, ignored ? SIG_IGN : SIG_DFL);
+    InstallSignalHandler(SIGINT, BlockTermSignal, false);
+    EXPECT_TRUE(std::signal(SIGINT, SIG_DFL) ==
+                (ignored ? SIG_IGN : &BlockTermSignal))
+        << (ignored ? "ignored before" : "default before");
+  }
 }
 
 }  // namespace

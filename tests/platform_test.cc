@@ -69,18 +69,6 @@ TEST(ReadMonotonicClock, NeverGoesBackAndKeepsMicrosecondsInRange) {
   EXPECT_LE(Tamsor::ElapsedSeconds(start, end), outer.count() + 0.001);
 }
 
-// The handler goes in unless the caller ignored the signal: that ignore
-// stays, for the child to inherit.
-TEST(InstallSignalHandler, KeepsOnlyTheCallersIgnore) {
-  for (const bool ignored : {false, true}) {
-    std::signal(SIGINT, ignored ? SIG_IGN : SIG_DFL);
-    InstallSignalHandler(SIGINT, BlockTermSignal, false);
-    EXPECT_TRUE(std::signal(SIGINT, SIG_DFL) ==
-                (ignored ? SIG_IGN : &BlockTermSignal))
-        << (ignored ? "ignored before" : "default before");
-  }
-}
-
 TEST(ProcessSignal, AbsorbsInterruptAndTerminationRequests) {
   ProcessSignal();
   // Were either not caught, the test program would end here.

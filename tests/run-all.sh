@@ -144,29 +144,24 @@ check_packages() {
   echo "installed: $(dpkg-query -W -f='${Package} ${Version}' tamsor), with its manual page; /usr/bin/tamsor ($(stat -c %s /usr/bin/tamsor) bytes, static) reports"
 }
 
-echo "== packages"
-# One test: every check must hold. (Tested in an `if`, the subshell would
-# go on past a failing command.)
-(set -e; check_packages)
-# shellcheck disable=SC2181
-if [ $? -eq 0 ]; then
-  passed=$((passed + 1))
-else
-  echo "FAILED: the package checks"
-  failed=$((failed + 1))
-fi
-
-# A check that is one test: it passes or fails whole.
+# A check that is one test: it passes or fails whole. It runs in a subshell
+# of its own with -e, so that a function stops at its first failing
+# command (tested in an `if`, it would go on past it).
 checked() {  # WHAT COMMAND...
   local what=$1
   shift
-  if "$@"; then
+  (set -e; "$@")
+  # shellcheck disable=SC2181
+  if [ $? -eq 0 ]; then
     passed=$((passed + 1))
   else
     echo "FAILED: $what"
     failed=$((failed + 1))
   fi
 }
+
+echo "== packages"
+checked "the package checks" check_packages
 
 echo "== MSVC mode (clang-cl); release manifests; the commit built twice"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
