@@ -166,6 +166,8 @@ struct ChildStart {
 
 bool ChildTakesOneLine() { return false; }
 
+int ConsoleBreakSignal() { return SIGQUIT; }
+
 // Batch files are Windows' own: here a .bat is a script like any other.
 bool FindBatchFile(const char* /*name*/, BatchFile* /*found*/) { return false; }
 

@@ -119,6 +119,8 @@ bool FindOnPath(const char* name, char* path) {
 
 bool ChildTakesOneLine() { return true; }
 
+int ConsoleBreakSignal() { return SIGBREAK; }
+
 // The search CreateProcess makes for a program, so that the batch file that
 // runs is the one Windows would run, not one cmd.exe finds by its own order.
 bool FindBatchFile(const char* name, BatchFile* found) {

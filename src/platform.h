@@ -74,6 +74,10 @@ void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
 // adjustments of the calendar clock.
 timeval ReadMonotonicClock();
 
+// The console's other interrupt, beside Ctrl+C: Ctrl+\ (SIGQUIT) on POSIX,
+// Ctrl+Break (SIGBREAK) on Windows.
+int ConsoleBreakSignal();
+
 // Installs `handler` for signal `signum`, unless the timer was started with
 // that signal ignored: then the ignore stays, for the child to inherit. A
 // one-shot handler gives way to the default action after its first

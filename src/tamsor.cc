@@ -41,6 +41,10 @@ void ProcessSignal() {
   for (const ShieldedSignal& s : kShield) {
     InstallSignalHandler(s.signum, BlockTermSignal, s.one_shot);
   }
+  // The console's other interrupt reaches the child too, which may well
+  // survive it (a JVM prints its threads and goes on): the timer must not
+  // die of it and leave the child running without a report.
+  InstallSignalHandler(ConsoleBreakSignal(), BlockTermSignal, false);
 }
 
 // Does nothing on purpose: a handler, unlike ignoring the signal, is reset

@@ -21,6 +21,7 @@
 //   default-signals   set every signal to its default action, those the C
 //                     library keeps for itself too, and block none
 //   block SIGNAL      add SIGNAL to the signal mask
+//   catch SIGNAL      print "caught" on each SIGNAL, and go on
 //   umask OCTAL       set the file mode creation mask
 //   nice N            add N to the nice value
 //   exec PROGRAM ...  replace this process with PROGRAM and the rest
@@ -230,6 +231,11 @@ void SpinInKernel(double seconds) {
   close(null_fd);
 }
 
+void SayCaught(int) {
+  static const char kCaught[] = "caught\n";
+  if (write(1, kCaught, sizeof kCaught - 1) < 0) _exit(94);
+}
+
 // The POSIX-only operations; returns the index of the last argument used,
 // or 0 for an operation it does not know.
 int PosixOperation(int argc, char** argv, int i) {
@@ -251,6 +257,12 @@ int PosixOperation(int argc, char** argv, int i) {
     sigemptyset(&set);
     sigaddset(&set, SignalNamed(Operand(argc, argv, i + 1)));
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    return i + 1;
+  } else if (op == "catch") {
+    struct sigaction action {};
+    action.sa_handler = SayCaught;
+    action.sa_flags = SA_RESTART;
+    sigaction(SignalNamed(Operand(argc, argv, i + 1)), &action, nullptr);
     return i + 1;
   } else if (op == "umask") {
     umask(static_cast<mode_t>(

@@ -13,7 +13,7 @@ namespace tamsor {
 namespace {
 
 TEST(ShieldDeathTest, RequestsAreAbsorbedEveryTime) {
-  for (int signum : {SIGINT, SIGTERM, SIGABRT}) {
+  for (int signum : {SIGINT, SIGTERM, SIGABRT, SIGQUIT}) {
     EXPECT_EXIT(
         {
           ProcessSignal();
@@ -43,7 +43,8 @@ TEST(ShieldDeathTest, FaultSignalsAreAbsorbedOnceThenTakeEffect) {
 // child reacts as it would untimed; an ignore from the caller must stay for
 // the same reason. Returns the first signal the shield got wrong, or 0.
 int WronglyShielded(bool ignored_before) {
-  const int shielded[] = {SIGINT, SIGILL, SIGFPE, SIGSEGV, SIGTERM, SIGABRT};
+  const int shielded[] = {SIGINT,  SIGILL,  SIGFPE, SIGSEGV,
+                          SIGTERM, SIGABRT, SIGQUIT};
   for (int signum : shielded) {
     if (ignored_before) signal(signum, SIG_IGN);
   }
