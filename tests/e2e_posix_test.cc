@@ -200,7 +200,11 @@ TEST(EndToEndPosix, TerminalInterruptsLeaveTheTimerToReport) {
   } cases[] = {
       // The Windows runtime may reset its handler after the first one.
       {"Ctrl+C three times, ignored", SIGINT, 3, {"ignore", "INT"}, "", true},
-      {"Ctrl+\\, caught", SIGQUIT, 2, {"catch", "QUIT"}, "caught\ncaught\n",
+      {"Ctrl+\\, caught",
+       SIGQUIT,
+       2,
+       {"catch", "QUIT"},
+       "caught\ncaught\n",
        true},
       {"Ctrl+\\, the default", SIGQUIT, 1, {}, "", false},
   };
