@@ -237,7 +237,11 @@ void ExpectOutcomes(const std::vector<OutcomeCase>& cases,
   const bool had_path = path != nullptr;
   const std::string caller_path = had_path ? path : "";
   for (const OutcomeCase& c : cases) {
-    if (!c.path.empty()) setenv("PATH", c.path.c_str(), 1);
+    if (c.path == kNoPath) {
+      unsetenv("PATH");
+    } else if (!c.path.empty()) {
+      setenv("PATH", c.path.c_str(), 1);
+    }
     const Outcome outcome =
         RunTamsor(c.args, {}, c.in_folder ? folder : "", c.stdout_to);
     if (!c.path.empty()) {

@@ -148,6 +148,9 @@ struct OutcomeCase {
   std::string path = "";       // PATH for the timer, where not empty
 };
 
+// As an OutcomeCase's path: the timer runs with no PATH at all.
+constexpr char kNoPath[] = "-";
+
 // Runs each case's timer, in `folder` where the case asks, and checks its
 // outcome.
 void ExpectOutcomes(const std::vector<OutcomeCase>& cases,

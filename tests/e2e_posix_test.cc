@@ -55,6 +55,12 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
   const std::string late = "#" + std::string(79, 'x') + "\0\necho hi\n"s;
   cases.push_back(
       {"a NUL past 80 bytes", {folder.Add("late", late, true)}, "hi\n", true});
+  const std::string last = std::string(79, 'x') + "\0\necho RAN-BY-SH\n"s;
+  const std::string at80 = folder.Add("at80", last, true);
+  cases.push_back({"a NUL as the 80th byte",
+                   {at80},
+                   "Cannot run the command [ " + at80 + "  ]\n",
+                   false});
   // A binary never goes to /bin/sh, which would run its lines.
   const std::string binary = "MZ\0\necho RAN-BY-SH\n"s;
   const std::string exe = folder.Add("w.exe", binary, true);
@@ -64,11 +70,13 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
   const size_t slash = Helper().rfind('/');
   const std::string name = Helper().substr(slash + 1);
   folder.Add("bin/" + name, binary, true);
+  folder.Add("noexec/" + name, "echo RAN-BY-SH\n", false);
   symlink("loop", (folder.path() + "/loop").c_str());
   for (const auto& entry :
        {std::make_pair("ELOOP", "/loop"s),
         std::make_pair("ENAMETOOLONG", "/" + std::string(300, 'n')),
-        std::make_pair("ENOEXEC, a binary", "/bin"s)}) {
+        std::make_pair("ENOEXEC, a binary", "/bin"s),
+        std::make_pair("EACCES", "/noexec"s)}) {
     OutcomeCase row{entry.first, {name, "print", "RAN"}, "RAN", true};
     row.path = folder.path() + entry.second + ":" + Helper().substr(0, slash);
     cases.push_back(row);
@@ -95,7 +103,15 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
                    none + ":"},
                   {"a bare name in no PATH folder", bare,
                    "Cannot run the command [ " + name + " print RAN  ]\n",
-                   false, true, "", 255, none}},
+                   false, true, "", 255, none},
+                  {"no PATH at all: the system's folders",
+                   {"true"},
+                   "",
+                   true,
+                   false,
+                   "",
+                   255,
+                   kNoPath}},
                  dir);
 }
 
@@ -106,6 +122,7 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
   const struct {
     const char* name;
     std::vector<std::string> caller;  // helper operations ahead of the exec
+    bool script = false;  // the child is a script that runs the helper
   } cases[] = {
       {"nothing ignored or blocked", {}},
       {"signals ignored",
@@ -115,7 +132,11 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
       {"real-time signals blocked, the first and the last",
        {"block", "34", "block", "64"}},
       {"umask 077 and nice +3", {"umask", "077", "nice", "3"}},
+      {"through /bin/sh, a script without #!", {}, true},
   };
+  ScratchFolder folder({});
+  const std::string script =
+      folder.Add("state.sh", "exec '" + Helper() + "' state\n", true);
   std::string unchanged;
   for (const auto& c : cases) {
     // Each caller starts from a known state, whatever the test inherited.
@@ -123,16 +144,19 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
     bare.insert(bare.end(), c.caller.begin(), c.caller.end());
     bare.push_back("exec");
     std::vector<std::string> timed = bare;
-    const std::vector<std::string> timer = TamsorCommand({Helper(), "state"});
+    const std::vector<std::string> child =
+        c.script ? std::vector<std::string>{script}
+                 : std::vector<std::string>{Helper(), "state"};
+    const std::vector<std::string> timer = TamsorCommand(child);
     timed.insert(timed.end(), timer.begin(), timer.end());
-    bare.insert(bare.end(), {Helper(), "state"});
+    bare.insert(bare.end(), child.begin(), child.end());
     // In the test's own process group, so that both runs share it.
     const Outcome untimed = RunCommand(bare, {}, "", false);
     ASSERT_NE(untimed.out.find("environ: "), std::string::npos)
         << c.name << ": " << untimed.out;
     if (unchanged.empty()) {
       unchanged = untimed.out;
-    } else {
+    } else if (!c.script) {
       EXPECT_NE(untimed.out, unchanged) << c.name << ": the state did not show";
     }
     ExpectReportOnly(RunCommand(timed, {}, "", false), untimed.out, c.name);
