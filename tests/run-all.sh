@@ -23,32 +23,47 @@ built() {  # COMMAND...
   return 1
 }
 
-# Runs the tests of a build folder and counts them from ctest's summary: of
-# its total, the failed ones (a program that cannot start among them) and
-# the skipped ones; disabled ones count as skipped too. A run without a
-# summary, or one that fails where its summary shows no failure (it stopped
-# early), counts as one failed test more.
+# Runs the tests of a build folder and counts them from ctest's JUnit
+# record, not from its printed words: a test that ran and passed, one that
+# failed or could not start, one skipped by its own say (a skip code or
+# pattern) or disabled. A run that leaves no record, or fails where its
+# record shows no failure (it stopped early), counts as one failed test more.
 run_ctest() {  # FOLDER CTEST-OPTION...
-  local folder=$1 log="$results/$1.log" status summary failures total skips
+  local folder=$1 log="$results/$1.log" junit="$results/$1.xml" status counts
   shift
-  ctest --test-dir "$folder" --no-tests=error "$@" 2>&1 | tee "$log"
+  ctest --test-dir "$folder" --no-tests=error --output-junit "$junit" "$@" 2>&1 |
+    tee "$log"
   status=${PIPESTATUS[0]}
-  summary=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  if [ -z "$summary" ]; then
-    echo "FAILED: the tests of $folder gave no summary"
+  if ! counts=$(python3 - "$junit" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+passed = failed = skipped = 0
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    status = case.get("status")
+    skip = case.find("skipped")
+    if status == "run":
+        passed += 1
+    elif status == "disabled" or (
+            status == "notrun" and skip is not None and
+            skip.get("message", "").startswith("SKIP_")):
+        skipped += 1
+    else:  # failed, or could not be started
+        failed += 1
+print(passed, failed, skipped)
+EOF
+  ); then
+    echo "FAILED: the tests of $folder left no readable record"
     failed=$((failed + 1))
     return
   fi
-  failures=${summary%% *}
-  total=${summary##* }
-  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$log")
-  if [ "$status" -ne 0 ] && [ "$failures" -eq 0 ]; then
+  read -r p f s <<<"$counts"
+  if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then
     echo "FAILED: the tests of $folder stopped early (ctest's exit status $status)"
-    failures=1 total=$((total + 1))
+    f=1
   fi
-  passed=$((passed + total - failures - skips))
-  failed=$((failed + failures))
-  skipped=$((skipped + skips + $(grep -cE '^[[:space:]]+[0-9]+ - .* \(Disabled\)$' "$log")))
+  passed=$((passed + p))
+  failed=$((failed + f))
+  skipped=$((skipped + s))
 }
 
 echo "== native build and tests"
