@@ -32,7 +32,7 @@ add_test(NAME windows_binary
     -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -DWINDRES=${CMAKE_RC_COMPILER}
     -DVERSION=${PROJECT_VERSION} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     -DPROGRAM=$<TARGET_FILE:tamsor> -DCORE=$<TARGET_FILE:tamsor_core>
-    -P ${CMAKE_CURRENT_SOURCE_DIR}/check-windows-binary.cmake)
+    -P ${PROJECT_SOURCE_DIR}/cmake/check-windows-binary.cmake)
 
 if(TAMSOR_E2E_RUNNER)
   # Listed when ctest runs, not here: the runner is another tree's program.
