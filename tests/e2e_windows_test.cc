@@ -1,7 +1,5 @@
 // End-to-end: the Windows line (how the child's command line is assembled,
-// read and expanded), run against the Windows build under Wine only.
-#include <signal.h>
-
+// read and expanded) and the console, built for Windows only.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -73,9 +71,15 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     ExpectReportOnly(RunTamsor(args, {}, folder.path()), expected, c.name);
     // Started directly, the helper expands no wildcards.
     if (c.files.empty()) {
-      EXPECT_EQ(RunCommand(Launched(args)).out, expected) << c.name << ", bare";
+      EXPECT_EQ(RunCommand(args).out, expected) << c.name << ", bare";
     }
   }
+}
+
+// Ctrl+Break, which a process cannot ignore as it can Ctrl+C, beside
+// EndToEnd's Ctrl+C.
+TEST(EndToEndWindows, BreakEndsTheChildAndTheTimerReports) {
+  ExpectConsoleEventEndsTheChild(ConsoleEvent::kBreak);
 }
 
 TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
@@ -88,13 +92,13 @@ TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   const Outcome outcome =
       RunTamsor({Helper(), "println", "RAN", "*.txt"}, {}, folder.path());
   EXPECT_EQ(outcome.out, Eol(kRefusal));
-  EXPECT_EQ(outcome.exit_code, 255);
+  EXPECT_EQ(outcome.exit_code, kCannotRun);
 }
 
-// `path` as Wine's Windows programs see it.
+// `path` with Windows' own separators.
 std::string WindowsPath(std::string path) {
   for (char& c : path) c = c == '/' ? '\\' : c;
-  return "Z:" + path;
+  return path;
 }
 
 // A program copied into `folder` under `name`; returns its path.
@@ -111,9 +115,9 @@ std::string CopyProgram(const std::string& from, ScratchFolder* folder,
 class TimerFolder : public ScratchFolder {
  public:
   TimerFolder() : ScratchFolder({}), timer_(Env("TAMSOR_EXE")) {
-    setenv("TAMSOR_EXE", CopyProgram(timer_, this, "tamsor.exe").c_str(), 1);
+    SetEnv("TAMSOR_EXE", CopyProgram(timer_, this, "tamsor.exe").c_str());
   }
-  ~TimerFolder() { setenv("TAMSOR_EXE", timer_.c_str(), 1); }
+  ~TimerFolder() { SetEnv("TAMSOR_EXE", timer_.c_str()); }
 
  private:
   const std::string timer_;
@@ -125,7 +129,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   // and a folder on PATH.
   TimerFolder app;
   ScratchFolder on_path({});
-  setenv("WINEPATH", WindowsPath(on_path.path()).c_str(), 1);
+  const ScopedEnv path("PATH", (on_path.path() + ";" + Env("PATH")).c_str());
   for (const char* name : {"both.bat", "beside.bat"}) {
     app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
   }
@@ -141,7 +145,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   }
   folder.Add("a.bat", "echo WRONG\r\n", false);
   folder.Add("r.bat", "@echo ran\r\n", false);
-  setenv("X", "q&echo.INJECTED", 1);
+  SetEnv("X", "q&echo.INJECTED");
   const std::string unsafe =
       "Cannot run the command: a batch file cannot "
       "be given this argument safely: ";
@@ -237,7 +241,6 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
-  unsetenv("WINEPATH");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
@@ -330,14 +333,14 @@ bool BatchReceived(const std::vector<std::string>& list, std::string printed) {
   return printed == "END\r\n";
 }
 
-// "" when the run was refused (exit 255, one line, nothing from the child),
+// "" when the run was refused (exit -1, one line, nothing from the child),
 // unless it `must_run`, or the child printed what `arrived` accepts ahead of
 // a report.
 std::string Judge(const char* child, const Outcome& outcome,
                   const std::function<bool(const std::string&)>& arrived,
                   bool must_run, int* ran) {
   const size_t end = outcome.out.find_first_of("\r\n");
-  if (!must_run && outcome.exit_code == 255 && end != std::string::npos &&
+  if (!must_run && outcome.exit_code == kCannotRun && end != std::string::npos &&
       end > 0 && outcome.out.substr(end) == Eol("\n")) {
     return "";
   }

@@ -1,8 +1,5 @@
-# The Windows suite: unit tests under Wine, checks on the program file, and
-# the end-to-end suite (a native program, built in a native tree and named
-# by TAMSOR_E2E_RUNNER) driving tamsor.exe under Wine.
-set(TAMSOR_E2E_RUNNER "" CACHE FILEPATH
-    "The native e2e_windows_tests program that drives tamsor.exe under Wine")
+# The Windows suite cross-built: unit tests under Wine and checks on the
+# program file; the end-to-end suite is registered beside it.
 
 # Wine turns Unix arguments into Windows ones by the locale's character set.
 set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=C.UTF-8")
@@ -33,16 +30,3 @@ add_test(NAME windows_binary
     -DVERSION=${PROJECT_VERSION} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     -DPROGRAM=$<TARGET_FILE:tamsor> -DCORE=$<TARGET_FILE:tamsor_core>
     -P ${PROJECT_SOURCE_DIR}/cmake/check-windows-binary.cmake)
-
-if(TAMSOR_E2E_RUNNER)
-  # Listed when ctest runs, not here: the runner is another tree's program.
-  string(JOIN "\n" wine_e2e
-    "set(runner [==[${TAMSOR_E2E_RUNNER}]==])"
-    "set(environment [==[${wine_env};TAMSOR_WINDOWS=1;TAMSOR_LAUNCHER=${CMAKE_CROSSCOMPILING_EMULATOR};TAMSOR_EXE=$<TARGET_FILE:tamsor>;TAMSOR_HELPER=$<TARGET_FILE:tamsor_helper>]==])"
-    "set(skip [==[${wine_skip}]==])"
-    "include([==[${CMAKE_CURRENT_SOURCE_DIR}/list-wine-e2e-tests.cmake]==])")
-  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake
-       CONTENT "${wine_e2e}\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-               ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake)
-endif()
