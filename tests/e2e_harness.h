@@ -8,6 +8,7 @@
 #ifndef TAMSOR_TESTS_E2E_HARNESS_H_
 #define TAMSOR_TESTS_E2E_HARNESS_H_
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -75,9 +76,6 @@ struct Trigger {
 // timer and its child: Ctrl+C and Ctrl+Break (Ctrl+\ on POSIX).
 enum class ConsoleEvent { kInterrupt, kBreak };
 
-// Why `event` cannot be raised for the timer here, or "" where it can.
-std::string CannotRaise(ConsoleEvent event);
-
 // Raises `event` for every process of the timer `pid`'s process group (on
 // Windows, its console of its own); false when it could not.
 bool Raise(ConsoleEvent event, long pid);
@@ -100,6 +98,26 @@ Outcome RunProgram(const std::string& program,
                    const Trigger& trigger = {},
                    const std::string& directory = "", bool own_group = true,
                    const std::string& stdout_to = "");
+
+// RunProgram's platform part: the program started, with what it writes
+// to a pipe whose read end is `output`; in a console of its own on Windows
+// where `own_console`.
+struct Started {
+  long pid = 0;  // 0 where it could not start
+  intptr_t process = 0;
+  intptr_t output = -1;
+};
+Started Start(const std::string& program, const std::vector<std::string>& argv,
+              const std::string& directory, bool own_group,
+              const std::string& stdout_to, bool own_console);
+
+// Appends what the program writes within a few milliseconds; false, and
+// the pipe closed, once all its writers are gone.
+bool ReadSome(Started* started, std::string* out);
+
+// Whether the program has ended, ending it and closing the pipe first
+// where `end`; once it has, sets its exit status.
+bool Ended(Started* started, bool end, Outcome* outcome);
 
 // The timer's own argument vector, with `args` after its name.
 std::vector<std::string> TamsorCommand(const std::vector<std::string>& args);
