@@ -1,5 +1,7 @@
 // End-to-end: the Windows line (how the child's command line is assembled,
 // read and expanded) and the console, built for Windows only.
+#include <windows.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -114,13 +116,13 @@ std::string CopyProgram(const std::string& from, ScratchFolder* folder,
 // looks there first for a program. The suite runs the copy while this lives.
 class TimerFolder : public ScratchFolder {
  public:
-  TimerFolder() : ScratchFolder({}), timer_(Env("TAMSOR_EXE")) {
-    SetEnv("TAMSOR_EXE", CopyProgram(timer_, this, "tamsor.exe").c_str());
-  }
-  ~TimerFolder() { SetEnv("TAMSOR_EXE", timer_.c_str()); }
+  TimerFolder()
+      : ScratchFolder({}),
+        timer_("TAMSOR_EXE",
+               CopyProgram(Env("TAMSOR_EXE"), this, "tamsor.exe").c_str()) {}
 
  private:
-  const std::string timer_;
+  const ScopedEnv timer_;
 };
 
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
@@ -270,28 +272,13 @@ class ArgumentLists {
   std::mt19937 random_;
 };
 
-// The UTF-16 units of UTF-8 `text`.
+// The UTF-16 units of UTF-8 `text`, as Windows converts it.
 std::vector<uint16_t> Utf16(const std::string& text) {
-  std::vector<uint16_t> units;
-  for (size_t i = 0; i < text.size();) {
-    const unsigned lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80   ? 1
-                          : lead < 0xe0 ? 2
-                          : lead < 0xf0 ? 3
-                                        : 4;
-    uint32_t point = length == 1 ? lead : lead & (0x7fu >> length);
-    for (size_t k = 1; k < length; ++k) {
-      point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3fu);
-    }
-    i += length;
-    if (point >= 0x10000) {
-      units.push_back(
-          static_cast<uint16_t>(0xd800 + ((point - 0x10000) >> 10)));
-      point = 0xdc00 + (point & 0x3ff);
-    }
-    units.push_back(static_cast<uint16_t>(point));
-  }
-  return units;
+  std::vector<wchar_t> wide(text.size());
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+      static_cast<int>(wide.size()))));
+  return std::vector<uint16_t>(wide.begin(), wide.end());
 }
 
 // An argument as the helper's wargs prints it.
