@@ -17,10 +17,9 @@ std::wstring Wide(const std::string& text) {
 
 std::string Utf8(const std::wstring& wide) {
   std::string text(wide.size() * 3, '\0');
-  text.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(),
-                                  static_cast<int>(wide.size()), &text[0],
-                                  static_cast<int>(text.size()), nullptr,
-                                  nullptr));
+  text.resize(WideCharToMultiByte(
+      CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0],
+      static_cast<int>(text.size()), nullptr, nullptr));
   return text;
 }
 
@@ -88,8 +87,9 @@ bool Raise(ConsoleEvent event, long pid) {
 }
 
 bool EndIfRunning(long pid) {
-  const HANDLE process = OpenProcess(
-      PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+  const HANDLE process =
+      OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE,
+                  static_cast<DWORD>(pid));
   DWORD code = 0;
   const bool running = process && GetExitCodeProcess(process, &code) &&
                        code == STILL_ACTIVE && TerminateProcess(process, 1);

@@ -58,9 +58,9 @@ std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
 }
 
 Outcome RunProgram(const std::string& program,
-                   const std::vector<std::string>& argv,
-                   const Trigger& trigger, const std::string& directory,
-                   bool own_group, const std::string& stdout_to) {
+                   const std::vector<std::string>& argv, const Trigger& trigger,
+                   const std::string& directory, bool own_group,
+                   const std::string& stdout_to) {
   using Clock = std::chrono::steady_clock;
   Outcome outcome;
   const auto start = Clock::now();
@@ -190,12 +190,12 @@ void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
 }
 
 ScratchFolder::ScratchFolder(const std::vector<std::string>& names) {
-  std::random_device random;
+  std::random_device device;
   fs::path made;
   std::error_code error;
   do {
     made = fs::temp_directory_path() /
-           ("tamsor-e2e-" + std::to_string(random() % 100000000));
+           ("tamsor-e2e-" + std::to_string(device() % 100000000));
   } while (!fs::create_directory(made, error) && !error);
   EXPECT_FALSE(error) << made.u8string() << ": " << error.message();
   path_ = made.u8string();
@@ -209,9 +209,10 @@ std::string ScratchFolder::Add(const std::string& name, const std::string& text,
   std::ofstream(file, std::ios::binary) << text;
   EXPECT_TRUE(fs::exists(file)) << name;
   if (executable) {
-    fs::permissions(file, fs::perms::owner_exec | fs::perms::group_exec |
-                              fs::perms::others_exec,
-                    fs::perm_options::add);
+    fs::permissions(
+        file,
+        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+        fs::perm_options::add);
   }
   return file.u8string();
 }

@@ -199,9 +199,9 @@ TEST(EndToEndPosix, SpinningIsChargedAsCpuTime) {
 
 TEST(EndToEndPosix, TerminationRequestToTheTimerIsAbsorbed) {
   // Not for Windows: a POSIX SIGTERM ends a Wine process outright.
-  const Outcome outcome =
-      RunTamsor({Helper(), "println", "started", "sleep", "1"},
-                {"started", [](long pid) { kill(static_cast<pid_t>(pid), SIGTERM); }});
+  const Outcome outcome = RunTamsor(
+      {Helper(), "println", "started", "sleep", "1"},
+      {"started", [](long pid) { kill(static_cast<pid_t>(pid), SIGTERM); }});
   ExpectReportOnly(outcome, "started\n", "terminate");
   EXPECT_GE(ParseReport(outcome.out).wall, 0.95) << "it kept waiting";
 }

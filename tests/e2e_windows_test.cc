@@ -327,8 +327,9 @@ std::string Judge(const char* child, const Outcome& outcome,
                   const std::function<bool(const std::string&)>& arrived,
                   bool must_run, int* ran) {
   const size_t end = outcome.out.find_first_of("\r\n");
-  if (!must_run && outcome.exit_code == kCannotRun && end != std::string::npos &&
-      end > 0 && outcome.out.substr(end) == Eol("\n")) {
+  if (!must_run && outcome.exit_code == kCannotRun &&
+      end != std::string::npos && end > 0 &&
+      outcome.out.substr(end) == Eol("\n")) {
     return "";
   }
   const Report report = ParseReport(outcome.out);
