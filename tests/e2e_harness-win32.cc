@@ -140,9 +140,12 @@ Started Start(const std::string& /*program*/,
     if (handle) CloseHandle(handle);
   }
   Started started;
-  started.output = reinterpret_cast<intptr_t>(read_end);
-  if (!created) return started;
+  if (!created) {
+    CloseHandle(read_end);
+    return started;
+  }
   CloseHandle(process.hThread);
+  started.output = reinterpret_cast<intptr_t>(read_end);
   started.pid = static_cast<long>(process.dwProcessId);
   started.process = reinterpret_cast<intptr_t>(process.hProcess);
   return started;
