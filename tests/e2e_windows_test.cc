@@ -78,8 +78,8 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
   }
 }
 
-// Ctrl+Break, which a process cannot ignore as it can Ctrl+C, beside
-// EndToEnd's Ctrl+C.
+// Ctrl+Break, beside EndToEnd's Ctrl+C: no inherited setting turns it off,
+// as one can Ctrl+C, so it reaches the timer on a CI runner too.
 TEST(EndToEndWindows, BreakEndsTheChildAndTheTimerReports) {
   ExpectConsoleEventEndsTheChild(ConsoleEvent::kBreak);
 }
