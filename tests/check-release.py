@@ -30,6 +30,18 @@ def workflows(folder):
         check(on["push"] == ({"tags": ["v*"]} if job == "release" else None),
               f"{name}: not run on the right pushes")
         check(" -G " not in text, f"{name} names a generator")
+    # Windows CI runs the README's test commands, one a step, in Windows
+    # PowerShell 5.1, which has no `&&`.
+    msvc = yaml.safe_load(open(os.path.join(folder, "windows.yml")))["jobs"]["msvc"]
+    readme = open(os.path.join(folder, "..", "..", "README.md")).read().split("\n")
+    start = readme.index("```", next(i for i, line in enumerate(readme)
+                                     if line.endswith("To run the tests:")))
+    commands = readme[start + 1:readme.index("```", start + 1)]
+    check(msvc["defaults"]["run"]["shell"] == "powershell" and
+          [step["run"] for step in msvc["steps"] if "run" in step] == commands
+          and not any("&&" in command for command in commands),
+          "windows.yml: not the README's Windows test commands, one a step, "
+          "in Windows PowerShell")
     print("workflows:", ", ".join(expected), "parse, with their jobs")
 
 
