@@ -1,4 +1,4 @@
-# The Windows suite: unit tests under Wine, checks on the program file, and
+# The Windows suite's Wine (or its absence), checks on the program file, and
 # the end-to-end suite (a native program, built in a native tree and named
 # by TAMSOR_E2E_RUNNER) driving tamsor.exe under Wine.
 set(TAMSOR_E2E_RUNNER "" CACHE FILEPATH
@@ -14,17 +14,10 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
            COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot.exe --init)
   set_tests_properties(wine_prefix PROPERTIES
     FIXTURES_SETUP wine ENVIRONMENT "${wine_env}")
-  add_test(NAME unit_tests COMMAND unit_tests)
-  set_tests_properties(unit_tests PROPERTIES
-    FIXTURES_REQUIRED wine
-    # Wine does not account a child's CPU time.
-    ENVIRONMENT "${wine_env};TAMSOR_NO_CPU_ACCOUNTING=1")
 else()
   # Skipped with the reason, not run and failed.
   set(wine_skip sh -c "echo 'Wine is not installed: skipped' && exit 77")
   message(WARNING "Wine is not installed: the Windows tests are skipped")
-  add_test(NAME unit_tests COMMAND ${wine_skip})
-  set_tests_properties(unit_tests PROPERTIES SKIP_RETURN_CODE 77)
 endif()
 
 add_test(NAME windows_binary
