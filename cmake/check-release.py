@@ -30,6 +30,18 @@ def workflows(folder):
         check(on["push"] == ({"tags": ["v*"]} if job == "release" else None),
               f"{name}: not run on the right pushes")
         check(" -G " not in text, f"{name} names a generator")
+    # Windows CI runs CONTRIBUTING.md's test commands, one a step, in
+    # Windows PowerShell 5.1, which has no `&&`.
+    msvc = yaml.safe_load(open(os.path.join(folder, "windows.yml")))["jobs"]["msvc"]
+    readme = open(os.path.join(folder, "..", "..", "CONTRIBUTING.md")).read().split("\n")
+    start = readme.index("```", next(i for i, line in enumerate(readme)
+                                     if line.endswith("To run the tests:")))
+    commands = readme[start + 1:readme.index("```", start + 1)]
+    check(msvc["defaults"]["run"]["shell"] == "powershell" and
+          [step["run"] for step in msvc["steps"] if "run" in step] == commands
+          and not any("&&" in command for command in commands),
+          "windows.yml: not CONTRIBUTING.md's Windows test commands, one a step, "
+          "in Windows PowerShell")
     print("workflows:", ", ".join(expected), "parse, with their jobs")
 
 
@@ -69,19 +81,31 @@ def manifests(zip_path):
     check(package["Architecture"] == "x64" and package["InstallerUrl"] == url
           and package["InstallerSha256"].lower() == sha256, "winget's zip")
 
-    scoop = json.load(open(f"{out}/scoop/tamsor.json"))
+    text = open(f"{out}/scoop/tamsor.json", "rb").read().decode()
+    check(text.endswith("}\r\n") and "\n" not in text.replace("\r\n", ""),
+          "scoop: not CRLF line ends throughout")
+    depth = 0
+    for line in text.split("\r\n")[:-1]:
+        depth -= line.lstrip()[:1] in ("}", "]")
+        check(line == " " * 4 * depth + line.lstrip() and line == line.rstrip(),
+              f"scoop: not indented by 4 spaces a level, or trailing blanks: {line!r}")
+        depth += line[-1:] in ("{", "[")
+    scoop = json.loads(text)
     for field in ("description", "homepage", "license", "checkver"):
         check(scoop.get(field), f"scoop lacks {field}")
-    check(scoop["version"] == version and scoop["url"] == url and
-          scoop["hash"] == sha256, "scoop: version, url or hash")
-    folder = scoop.get("extract_dir")
+    # Only for 64-bit Windows: no url of its own for Scoop to offer another.
+    release = scoop["architecture"]["64bit"]
+    check(scoop["version"] == version and "url" not in scoop and
+          list(scoop["architecture"]) == ["64bit"] and release["url"] == url
+          and release["hash"] == sha256, "scoop: version, url or hash")
+    folder = release.get("extract_dir")
     check((f"{folder}/{scoop['bin']}" if folder else scoop["bin"]) in inside,
           f"scoop's bin is not in {name}")
-    auto = {k: v.replace("$version", version)
-            for k, v in scoop["autoupdate"].items()}
-    later = scoop["autoupdate"]["url"].replace("$version", "9.9.9")
+    next_release = scoop["autoupdate"]["architecture"]["64bit"]
+    auto = {k: v.replace("$version", version) for k, v in next_release.items()}
+    later = {k: v.replace("$version", "9.9.9") for k, v in next_release.items()}
     check(auto == {"url": url, "extract_dir": folder} and
-          later.endswith("/tamsor-9.9.9-win64.zip"),
+          later == {k: v.replace(version, "9.9.9") for k, v in auto.items()},
           "scoop's autoupdate does not give this zip, nor the next")
     print(f"manifests for {name}: winget {installer['ManifestVersion']} and "
           f"Scoop, SHA256 {sha256}")

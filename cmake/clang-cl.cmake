@@ -7,14 +7,18 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
-find_program(TAMSOR_CLANG_CL NAMES clang-cl clang-cl-16 clang-cl-15 clang-cl-14
-             REQUIRED)
+# Debian installs the LLVM tools under versioned names (clang-cl-14,
+# lld-link-14, ...); the plain names come only with its unversioned packages.
+function(tamsor_find_llvm var tool)
+  find_program(${var} NAMES ${tool} ${tool}-16 ${tool}-15 ${tool}-14 REQUIRED)
+endfunction()
+tamsor_find_llvm(TAMSOR_CLANG_CL clang-cl)
 set(CMAKE_C_COMPILER ${TAMSOR_CLANG_CL})
 set(CMAKE_CXX_COMPILER ${TAMSOR_CLANG_CL})
-find_program(CMAKE_LINKER NAMES lld-link REQUIRED)
-find_program(CMAKE_AR NAMES llvm-lib REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES llvm-rc REQUIRED)
-find_program(CMAKE_MT NAMES llvm-mt REQUIRED)
+tamsor_find_llvm(CMAKE_LINKER lld-link)
+tamsor_find_llvm(CMAKE_AR llvm-lib)
+tamsor_find_llvm(CMAKE_RC_COMPILER llvm-rc)
+tamsor_find_llvm(CMAKE_MT llvm-mt)
 # The compiler checks cannot link a program.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 

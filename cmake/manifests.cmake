@@ -97,29 +97,57 @@ ManifestType: defaultLocale
 ManifestVersion: ${manifest_version}
 ")
 
-# Scoop: the same zip; autoupdate finds the next one by its version.
+# Scoop: the same zip, offered to 64-bit Windows alone; autoupdate finds the
+# next one by its version. Laid out as bucket files are (4-space indents,
+# CRLF line ends, no trailing blanks), which a bucket's tests require.
 string(REPLACE "${version}" "$version" auto_url "${URL}")
 string(REPLACE "${version}" "$version" auto_folder "${folder}")
-# Sets the member at the path ARGN of `json` to the string `text`.
-function(json_set text)
-  string(REPLACE "\\" "\\\\" quoted "${text}")
-  string(REPLACE "\"" "\\\"" quoted "${quoted}")
-  string(JSON json SET "${json}" ${ARGN} "\"${quoted}\"")
-  set(json "${json}" PARENT_SCOPE)
+# A JSON string, or an extract_dir member at INDENT where the zip has a folder.
+function(json_quote var text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  set(${var} "\"${text}\"" PARENT_SCOPE)
 endfunction()
-set(json "{\"checkver\": {}, \"autoupdate\": {}}")
-json_set("${version}" version)
-json_set("${description}" description)
-json_set("${HOMEPAGE}" homepage)
-json_set("${license}" license)
-json_set("${URL}" url)
-json_set("${sha256}" hash)
-json_set("tamsor.exe" bin)
-json_set("${HOMEPAGE}" checkver github)
-json_set("${auto_url}" autoupdate url)
-if(folder)
-  json_set("${folder}" extract_dir)
-  json_set("${auto_folder}" autoupdate extract_dir)
+function(extract_dir_member var indent folder)
+  set(${var} "" PARENT_SCOPE)
+  if(folder)
+    json_quote(quoted "${folder}")
+    set(${var} ",\n${indent}\"extract_dir\": ${quoted}" PARENT_SCOPE)
+  endif()
+endfunction()
+foreach(name IN ITEMS version description HOMEPAGE license URL sha256 auto_url)
+  json_quote(json_${name} "${${name}}")
+endforeach()
+extract_dir_member(extract_dir "            " "${folder}")
+extract_dir_member(auto_extract_dir "                " "${auto_folder}")
+string(CONFIGURE [=[{
+    "version": @json_version@,
+    "description": @json_description@,
+    "homepage": @json_HOMEPAGE@,
+    "license": @json_license@,
+    "architecture": {
+        "64bit": {
+            "url": @json_URL@,
+            "hash": @json_sha256@@extract_dir@
+        }
+    },
+    "bin": "tamsor.exe",
+    "checkver": {
+        "github": @json_HOMEPAGE@
+    },
+    "autoupdate": {
+        "architecture": {
+            "64bit": {
+                "url": @json_auto_url@@auto_extract_dir@
+            }
+        }
+    }
+}
+]=] scoop @ONLY)
+string(JSON ignored ERROR_VARIABLE invalid TYPE "${scoop}")
+if(invalid)
+  message(FATAL_ERROR "manifests.cmake: the Scoop manifest is no JSON: ${invalid}")
 endif()
-file(WRITE ${OUT}/scoop/tamsor.json "${json}\n")
+string(REPLACE "\n" "\r\n" scoop "${scoop}")
+file(WRITE ${OUT}/scoop/tamsor.json "${scoop}")
 message(STATUS "manifests for ${zip_name} (SHA256 ${sha256}) in ${OUT}")

@@ -4,10 +4,12 @@
 # Windows and C runtime headers of Debian's libwine-dev (unpacked into the
 # build folder, not installed). Nothing is linked: no static C runtime or
 # setargv.obj exists here, so the link line is only read.
+#   tests/msvc-mode.sh [BUILD-FOLDER]   (relative to where it is run;
+#                                        build-msvc in the checkout if none)
 set -euo pipefail
+build=$(realpath -m "${1:-$(dirname "$0")/../build-msvc}")
 cd "$(dirname "$0")/.."
-build=${1:-build-msvc}
-headers=$PWD/$build/wine-dev/usr/include/wine/wine
+headers=$build/wine-dev/usr/include/wine/wine
 if [ ! -d "$headers/windows" ]; then
   mkdir -p "$build/wine-dev"
   (cd "$build" && apt-get download libwine-dev 2>&1 | grep -v "unsandboxed" || true)

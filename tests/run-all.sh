@@ -180,7 +180,7 @@ checked "the package checks" check_packages
 
 echo "== MSVC mode (clang-cl); release manifests; the commit built twice"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
-checked "the MSVC-mode compile" cmake/msvc-mode.sh build-msvc
+checked "the MSVC-mode compile" cmake/msvc-mode.sh "$PWD/build-msvc"
 checked "the release manifests" \
   cmake/check-release.py manifests "build-win/tamsor-$version-win64.zip"
 checked "the commit built twice" cmake/reproducible.sh build-repro
