@@ -31,6 +31,8 @@ void SetEnv(const std::string& name, const char* value) {
 
 bool Windows() { return false; }
 
+bool UnderWine() { return false; }
+
 const int kCannotRun = 255;
 
 bool Raise(ConsoleEvent event, long pid) {

@@ -74,6 +74,11 @@ void SetEnv(const std::string& name, const char* value) {
 
 bool Windows() { return true; }
 
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") !=
+         nullptr;
+}
+
 const int kCannotRun = -1;
 
 // The helper attaches to the timer's console, which only the timer and its

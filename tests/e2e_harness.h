@@ -44,6 +44,9 @@ class ScopedEnv {
 // Whether this is the Windows build, where the timer is tamsor.exe.
 bool Windows();
 
+// Whether the Windows build runs under Wine, which raises Ctrl+C only.
+bool UnderWine();
+
 // The timer's exit status where the command cannot run: -1, which a POSIX
 // parent reads as 255.
 extern const int kCannotRun;
