@@ -167,9 +167,11 @@ struct ChildStart {
 bool ChildTakesOneLine() { return false; }
 
 // Batch files are Windows' own: here a .bat is a script like any other.
-bool FindBatchFile(const char* /*name*/, BatchFile* /*found*/) { return false; }
+Found FindBatchFile(const char* /*name*/, BatchFile* /*found*/) {
+  return Found::kNothing;
+}
 
-bool CreateChild(const char* /*application*/, char* /*command_line*/, int argc,
+bool CreateChild(const BatchFile* /*batch*/, char* /*command_line*/, int argc,
                  char** argv, ChildProcess* child) {
   *child = ChildProcess{};
   // No program named: nothing to try.
