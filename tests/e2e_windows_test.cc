@@ -122,16 +122,27 @@ class TimerFolder : public ScratchFolder {
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ScratchFolder folder({});
   // The timer runs from a folder of its own, which Windows searches first,
-  // and a folder on PATH.
+  // and a folder on PATH. The current folder is searched only as PATH's
+  // empty entry, kept out of its own place.
   TimerFolder app;
   ScratchFolder on_path({});
-  setenv("WINEPATH", WindowsPath(on_path.path()).c_str(), 1);
-  for (const char* name : {"both.bat", "beside.bat"}) {
+  setenv("WINEPATH", (";" + WindowsPath(on_path.path())).c_str(), 1);
+  setenv("NoDefaultCurrentDirectoryInExePath", "1", 1);
+  for (const char* name : {"both.bat", "beside.bat", "sub/s.bat"}) {
     app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
   }
-  folder.Add("both.bat", "@echo WRONG\r\n", false);
+  app.Add("d.bat/keep", "", false);  // a folder
+  for (const char* name : {"both.bat", "sub/s.bat", "d.bat"}) {
+    folder.Add(name, "@echo cwd\r\n", false);
+  }
   on_path.Add("p.bat", "@echo path [%1]\r\n", false);
+  on_path.Add("sub/u.bat", "@echo path\\sub\\u.bat\r\n", false);
   CopyProgram(Helper(), &folder, "h.batx");
+  // A program under a batch file's name, with commands in its DOS header.
+  std::fstream(CopyProgram(Helper(), &folder, "poly.bat"),
+               std::ios::binary | std::ios::in | std::ios::out)
+      .seekp(2)
+      .write("\r\n&echo INJECTED&exit /b 9\r\n", 28);
   std::vector<OutcomeCase> cases;
   // cmd.exe runs these: whatever the arguments, that batch file and
   // nothing else, each argument one parameter, or a refusal.
@@ -204,6 +215,27 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         "app\\both.bat [x]\r\n",
         true,
         true},
+       {"a name from .\\ not searched", {".\\both.bat"}, "cwd\r\n", true, true},
+       {"a relative name searched",
+        {"sub\\s.bat", "x"},
+        "app\\sub/s.bat [x]\r\n",
+        true,
+        true},
+       {"a relative name found on PATH",
+        {"sub/u.bat"},
+        "path\\sub\\u.bat\r\n",
+        true,
+        true},
+       {"a folder of that name first",
+        {"d.bat", "x"},
+        "Cannot run the command [ \"d.bat\" x  ]\n",
+        false,
+        true},
+       {"a program under a batch file's name",
+        {"poly.bat", "println", "100%"},
+        "100%\r\n",
+        true,
+        true},
        {"only beside tamsor",
         {"beside.bat", "x"},
         "app\\beside.bat [x]\r\n",
@@ -237,7 +269,16 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
+  // Where Windows reads paths in the ANSI code page (no UTF-8 manifest), a
+  // lookup that read them so would take the folder ａ (U+FF41) for a.
+  ScratchFolder ansi({});
+  ansi.Add("\uff41/t.bat", "@echo right [%1]\r\n", false);
+  ansi.Add("a/t.bat", "@echo WRONG\r\n", false);
+  ExpectReportOnly(RunCommand(Launched({Env("TAMSOR_ANSI_EXE"), "t.bat", "x"}),
+                              {}, ansi.path() + "/\uff41"),
+                   "right [x]\r\n", "the timer without its manifest");
   unsetenv("WINEPATH");
+  unsetenv("NoDefaultCurrentDirectoryInExePath");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
