@@ -124,8 +124,9 @@ class ScratchFolder {
     return file_path;
   }
   ~ScratchFolder() {
-    for (const std::string& name : names_) {
-      std::remove((path_ + "/" + name).c_str());
+    // The latest first: a subfolder goes after every file added to it.
+    for (auto name = names_.rbegin(); name != names_.rend(); ++name) {
+      std::remove((path_ + "/" + *name).c_str());
     }
     rmdir(path_.c_str());
   }
