@@ -74,7 +74,8 @@ Entry EntryIn(const wchar_t* folder, size_t folder_length, const wchar_t* name,
   }
   const DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return Entry::kNone;
-  return attributes & FILE_ATTRIBUTE_DIRECTORY ? Entry::kFolder : Entry::kFile;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Entry::kFolder
+                                                 : Entry::kFile;
 }
 
 // The folders process creation searches ahead of PATH, in its order.
