@@ -119,8 +119,8 @@ class ScratchFolder {
       std::fclose(file);
     }
     if (executable) chmod(file_path.c_str(), 0755);
-    names_.push_back(name);
     if (new_folder) names_.push_back(name.substr(0, slash));
+    names_.push_back(name);
     return file_path;
   }
   ~ScratchFolder() {
