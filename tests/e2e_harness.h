@@ -119,13 +119,14 @@ class ScratchFolder {
       std::fclose(file);
     }
     if (executable) chmod(file_path.c_str(), 0755);
-    names_.push_back(name);
     if (new_folder) names_.push_back(name.substr(0, slash));
+    names_.push_back(name);
     return file_path;
   }
   ~ScratchFolder() {
-    for (const std::string& name : names_) {
-      std::remove((path_ + "/" + name).c_str());
+    // The latest first: a subfolder goes after every file added to it.
+    for (auto name = names_.rbegin(); name != names_.rend(); ++name) {
+      std::remove((path_ + "/" + *name).c_str());
     }
     rmdir(path_.c_str());
   }

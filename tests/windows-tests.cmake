@@ -31,7 +31,7 @@ if(TAMSOR_E2E_RUNNER)
   # Listed when ctest runs, not here: the runner is another tree's program.
   string(JOIN "\n" wine_e2e
     "set(runner [==[${TAMSOR_E2E_RUNNER}]==])"
-    "set(environment [==[${wine_env};TAMSOR_WINDOWS=1;TAMSOR_LAUNCHER=${CMAKE_CROSSCOMPILING_EMULATOR};TAMSOR_EXE=$<TARGET_FILE:tamsor>;TAMSOR_HELPER=$<TARGET_FILE:tamsor_helper>]==])"
+    "set(environment [==[${wine_env};TAMSOR_WINDOWS=1;TAMSOR_LAUNCHER=${CMAKE_CROSSCOMPILING_EMULATOR};TAMSOR_EXE=$<TARGET_FILE:tamsor>;TAMSOR_HELPER=$<TARGET_FILE:tamsor_helper>;TAMSOR_ANSI_EXE=$<TARGET_FILE:tamsor_ansi>]==])"
     "set(skip [==[${wine_skip}]==])"
     "include([==[${CMAKE_CURRENT_SOURCE_DIR}/list-wine-e2e-tests.cmake]==])")
   file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake
