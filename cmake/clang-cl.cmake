@@ -30,8 +30,10 @@ if(NOT IS_DIRECTORY "${TAMSOR_WINDOWS_HEADERS}/windows")
                       "'${TAMSOR_WINDOWS_HEADERS}'")
 endif()
 # Only these headers, not the host's. Wine's winnt.h defines a function
-# that clang knows as a builtin for x64; it gets another name.
-set(flags "/X -imsvc ${TAMSOR_WINDOWS_HEADERS}/msvcrt -imsvc ${TAMSOR_WINDOWS_HEADERS}/windows -D_InterlockedCompareExchange128=wine_InterlockedCompareExchange128")
+# that clang knows as a builtin for x64; it gets another name. WCHAR is
+# wchar_t, as in Microsoft's headers (Wine's take char16_t unless told that
+# wchar_t has 16 bits, as it has here).
+set(flags "/X -imsvc ${TAMSOR_WINDOWS_HEADERS}/msvcrt -imsvc ${TAMSOR_WINDOWS_HEADERS}/windows -D_InterlockedCompareExchange128=wine_InterlockedCompareExchange128 -DWINE_UNICODE_NATIVE")
 set(CMAKE_C_FLAGS_INIT "${flags}")
 set(CMAKE_CXX_FLAGS_INIT "${flags}")
 set(CMAKE_RC_FLAGS_INIT "/I ${TAMSOR_WINDOWS_HEADERS}/windows /I ${TAMSOR_WINDOWS_HEADERS}/msvcrt")

@@ -18,7 +18,8 @@ if [ ! -d "$headers/windows" ]; then
 fi
 fail() { echo "msvc-mode: $*"; exit 1; }
 
-cmake -S . -B "$build" -G "Unix Makefiles" --toolchain cmake/clang-cl.cmake \
+# Afresh: the toolchain's flags reach only a cache made with them.
+cmake --fresh -S . -B "$build" -G "Unix Makefiles" --toolchain cmake/clang-cl.cmake \
   -DTAMSOR_WINDOWS_HEADERS="$headers" -DCMAKE_BUILD_TYPE=Release \
   -DBUILD_TESTING=OFF -DTAMSOR_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 # /W4 and the rest are given only where CMake takes the compiler for MSVC.

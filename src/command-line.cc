@@ -28,6 +28,9 @@ constexpr char kBatchSafe[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
     "#$*+-./:?@\\_";
 
+// Between cmd.exe's path and the batch file's in a batch file's line.
+constexpr char kCmdSwitches[] = "\" /d /s /c \"";
+
 enum class Rule { kProgram, kBatch, kOrdinary };
 
 // Where the line goes: a buffer that counts what would not fit, or a
@@ -55,7 +58,10 @@ bool NeedsQuotes(const char* arg, Rule rule) {
     case Rule::kProgram:
       return true;
     case Rule::kBatch:
-      return *arg == '\0' || arg[strspn(arg, kBatchSafe)] != '\0';
+      // Quoted when it ends in \ too: the C runtime of the program a batch
+      // file hands %* on to must see the doubled \ before the closing quote.
+      return *arg == '\0' || arg[strspn(arg, kBatchSafe)] != '\0' ||
+             arg[strlen(arg) - 1] == '\\';
     case Rule::kOrdinary:
       break;
   }
@@ -68,19 +74,16 @@ void PutArgument(const char* arg, Rule rule, Sink* sink) {
   if (quote) sink->Put('"');
   const char* end = arg;
   for (; *end; ++end) sink->Put(*end);
-  if (quote && rule == Rule::kOrdinary) {
+  if (quote && rule != Rule::kProgram) {
     for (const char* c = end; c > arg && c[-1] == '\\'; --c) sink->Put('\\');
   }
   if (quote) sink->Put('"');
 }
 
 void PutLine(int argc, char* const* argv, bool windows, Sink* sink) {
-  const bool batch = windows && RunsABatchFile(argc, argv);
   for (int i = 1; i < argc; ++i) {
-    const Rule rule = windows && i == 1 ? Rule::kProgram
-                      : batch           ? Rule::kBatch
-                                        : Rule::kOrdinary;
-    PutArgument(argv[i], rule, sink);
+    PutArgument(argv[i], windows && i == 1 ? Rule::kProgram : Rule::kOrdinary,
+                sink);
     sink->Put(' ');
   }
 }
@@ -253,7 +256,7 @@ bool RunsABatchFile(int argc, char* const* argv) {
 
 const char* UnsafeBatchArgument(int argc, char* const* argv) {
   if (!RunsABatchFile(argc, argv)) return nullptr;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     if (strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
   }
   return nullptr;
@@ -279,7 +282,7 @@ bool AssembleBatchLine(const char* cmd, const char* path, int argc,
   // meant. /c: run that one command line and end.
   sink.Put('"');
   sink.Put(cmd);
-  sink.Put("\" /d /s /c \"");
+  sink.Put(kCmdSwitches);
   PutArgument(path, Rule::kProgram, &sink);
   for (int i = 2; i < argc; ++i) {
     sink.Put(' ');
@@ -289,13 +292,23 @@ bool AssembleBatchLine(const char* cmd, const char* path, int argc,
   return Finish(sink, buffer, size);
 }
 
+size_t BatchLineHead(const char* cmd, const char* path) {
+  // "CMD" /d /s /c ""PATH"
+  return 1 + strlen(cmd) + strlen(kCmdSwitches) + 1 + strlen(path) + 1;
+}
+
+bool TakenAsItStands(const char* name) {
+  const size_t dots = strspn(name, ".");
+  return IsSeparator(name[0]) || (name[0] != '\0' && name[1] == ':') ||
+         ((dots == 1 || dots == 2) && IsSeparator(name[dots]));
+}
+
 LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
                              size_t size) {
   if (!AssembleCommandLine(argc, argv, buffer, size))
     return LineFault::kTooLong;
   if (argc >= 2 && strchr(argv[1], '"')) return LineFault::kQuoteInProgram;
   if (argc >= 2 && NamesAStream(argv[1])) return LineFault::kStreamInProgram;
-  if (UnsafeBatchArgument(argc, argv)) return LineFault::kUnsafeBatchArgument;
   return LineFault::kNone;
 }
 
@@ -303,7 +316,7 @@ LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
                            char* const* argv, char* buffer, size_t size) {
   // cmd.exe expands % inside quotes too, so the found path is under the
   // same rule as the arguments.
-  if (strpbrk(path, "\"%\r\n") != nullptr) {
+  if (UnsafeBatchArgument(argc, argv) || strpbrk(path, "\"%\r\n") != nullptr) {
     return LineFault::kUnsafeBatchArgument;
   }
   if (!IsPlainBatchPath(path)) return LineFault::kUnclearBatchPath;

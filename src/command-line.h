@@ -62,10 +62,11 @@ bool IsBatchFile(const char* program);
 // Windows may or may not run as the file's type.
 bool NamesAStream(const char* program);
 
-// Whether argv[1] is a batch file.
+// Whether argv[1] is named as a batch file: then Windows reads the file
+// it finds to decide whether it is one.
 bool RunsABatchFile(int argc, char* const* argv);
 
-// Where argv[1] is a batch file, the first of argv[1] .. argv[argc-1] that
+// Where argv[1] is a batch file, the first of argv[2] .. argv[argc-1] that
 // cmd.exe cannot be given as data however it is quoted: one holding a double
 // quote (the quote state runs across the whole line), a % (expanded even
 // inside quotes), a CR or a LF. Null when there is none or the program is no
@@ -74,11 +75,11 @@ const char* UnsafeBatchArgument(int argc, char* const* argv);
 
 // Joins argv[1] .. argv[argc-1] into `buffer`, each followed by one space.
 // The program's name is always quoted, so that Windows takes exactly that
-// name. Where it is a batch file, an argument is quoted unless it is all
-// letters, digits and # $ * + - . / : ? @ \ _. Otherwise an argument is
-// quoted when it is empty or holds a space or tab, and backslashes ahead of
-// the closing quote are doubled, as the C runtime reads \" as a quote.
-// Nothing else is escaped. `buffer` is zero-filled first. Returns false,
+// name. An argument is quoted when it is empty or holds a space or tab, and
+// backslashes ahead of the closing quote are doubled, as the C runtime
+// reads \" as a quote. Nothing else is escaped. (A batch file gets the line
+// of AssembleBatchLine instead; this one is for a program, whatever its
+// name.) `buffer` is zero-filled first. Returns false,
 // having written nothing past `size`, when the line needs more than
 // `size` - 1 characters.
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
@@ -87,19 +88,32 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
 // The line that has `cmd` run the batch file at `path` with argv[2] ..
 // argv[argc-1] under the batch rule:
 //   "CMD" /d /s /c ""PATH" ARG ARG"
-// Same contract as AssembleCommandLine.
+// An argument is quoted unless it is all letters, digits and
+// # $ * + - . / : ? @ \ _ and does not end in \; backslashes ahead of the
+// closing quote are doubled. Same contract as AssembleCommandLine.
 bool AssembleBatchLine(const char* cmd, const char* path, int argc,
                        char* const* argv, char* buffer, size_t size);
 
+// How many bytes of the batch line for `cmd` and `path` come before the
+// arguments: those hold the two paths, which may be in another encoding
+// than the arguments that follow.
+size_t BatchLineHead(const char* cmd, const char* path);
+
+// Whether Windows takes `name` as the file it names rather than searching
+// for it: a name that starts with a root, a drive, .\ or ..\ (/ alike).
+// Any other, with a folder part or not, is searched for as a bare name is.
+bool TakenAsItStands(const char* name);
+
 // Assembles the line into `buffer` and checks what can be checked before
 // the program is looked up: that Windows would take exactly the program
-// named, and cmd.exe a batch file's arguments as data.
+// named.
 LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
                              size_t size);
 
 // Once the batch file argv[1] has been found at the absolute `path`, and
 // `cmd` is the system's cmd.exe: replaces the line in `buffer` by the one
-// that runs exactly that file, or says why that cannot be done.
+// that runs exactly that file, or says why that cannot be done (an argument
+// or the path that cmd.exe would not take as data among the reasons).
 LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
                            char* const* argv, char* buffer, size_t size);
 

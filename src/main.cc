@@ -10,22 +10,27 @@ namespace {
 
 // Where the child takes one line (Windows): assembles it into `line`, and
 // for a batch file finds the file and has the system's cmd.exe run exactly
-// that, named by `application`. Prints why and returns false where nothing
-// may run.
+// that, set in `batch`. A program under a batch file's name runs as any
+// program. Prints why and returns false where nothing may run.
 bool PrepareLine(int argc, char** argv, char* line, size_t size,
-                 const char** application) {
+                 const tamsor::BatchFile** batch) {
   // A batch file's full path may run to Windows' longest.
-  static tamsor::BatchFile batch;
+  static tamsor::BatchFile found;
   tamsor::LineFault fault = tamsor::PrepareCommandLine(argc, argv, line, size);
   const char* path = nullptr;
   if (fault == tamsor::LineFault::kNone && tamsor::RunsABatchFile(argc, argv)) {
-    if (!tamsor::FindBatchFile(argv[1], &batch)) {
-      tamsor::PrintCannotRun(line, argc, argv);
-      return false;
+    switch (tamsor::FindBatchFile(argv[1], &found)) {
+      case tamsor::Found::kNothing:
+        tamsor::PrintCannotRun(line, argc, argv);
+        return false;
+      case tamsor::Found::kProgram:
+        return true;
+      case tamsor::Found::kBatchFile:
+        break;
     }
-    path = batch.path;
-    fault = tamsor::PrepareBatchLine(batch.cmd, path, argc, argv, line, size);
-    *application = batch.cmd;
+    path = found.path;
+    fault = tamsor::PrepareBatchLine(found.cmd, path, argc, argv, line, size);
+    *batch = &found;
   }
   if (fault == tamsor::LineFault::kNone) return true;
   tamsor::PrintLineFault(fault, line, path, argc, argv);
@@ -46,18 +51,17 @@ int main(int argc, char** argv) {
   // the buffer's pages, being static, are never even touched.
   static char command_line[tamsor::kCommandBufferSize];
   const char* line = nullptr;
-  const char* application = nullptr;
+  const tamsor::BatchFile* batch = nullptr;
   if (tamsor::ChildTakesOneLine()) {
     line = command_line;
-    if (!PrepareLine(argc, argv, command_line, sizeof command_line,
-                     &application)) {
+    if (!PrepareLine(argc, argv, command_line, sizeof command_line, &batch)) {
       return -1;
     }
   }
 
   Tamsor::Start();
   tamsor::ChildProcess child;
-  if (!tamsor::CreateChild(application, command_line, argc, argv, &child)) {
+  if (!tamsor::CreateChild(batch, command_line, argc, argv, &child)) {
     tamsor::PrintCannotRun(line, argc, argv);
     return -1;
   }

@@ -169,9 +169,11 @@ bool ChildTakesOneLine() { return false; }
 int ConsoleBreakSignal() { return SIGQUIT; }
 
 // Batch files are Windows' own: here a .bat is a script like any other.
-bool FindBatchFile(const char* /*name*/, BatchFile* /*found*/) { return false; }
+Found FindBatchFile(const char* /*name*/, BatchFile* /*found*/) {
+  return Found::kNothing;
+}
 
-bool CreateChild(const char* /*application*/, char* /*command_line*/, int argc,
+bool CreateChild(const BatchFile* /*batch*/, char* /*command_line*/, int argc,
                  char** argv, ChildProcess* child) {
   *child = ChildProcess{};
   // No program named: nothing to try.

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 
 // The report's rounding must not depend on the machine it runs on: a wall
@@ -25,6 +26,7 @@
 #error "build tamsor.exe with MinGW-w64 or MSVC (or clang-cl)"
 #endif
 
+#include "command-line.h"
 #include "platform.h"
 
 #if defined(__MINGW32__)
@@ -51,68 +53,104 @@ HANDLE ProcessHandle(const ChildProcess& child) {
 // 0 on failure, and the size it needs when the buffer is too small.
 bool Fits(DWORD length, DWORD size) { return length > 0 && length < size; }
 
-// Whether `name` in `folder` is a file; if so, its full path in `path`.
-bool FileIn(const char* folder, size_t folder_length, const char* name,
-            char* path) {
-  static char candidate[kPathSize];
-  const size_t name_length = strlen(name);
-  if (folder_length == 0 || folder_length + 1 + name_length >= kPathSize) {
-    return false;
-  }
-  memcpy(candidate, folder, folder_length);
-  size_t at = folder_length;
-  if (folder[at - 1] != '\\' && folder[at - 1] != '/') candidate[at++] = '\\';
-  memcpy(candidate + at, name, name_length + 1);
-  const DWORD attributes = GetFileAttributesA(candidate);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return false;
-  }
-  return Fits(GetFullPathNameA(candidate, kPathSize, path, nullptr), kPathSize);
-}
+// The lookup reads every path in UTF-16: in the ANSI code page a folder
+// named with a character it lacks would become another folder's name.
+enum class Entry { kNone, kFile, kFolder };
 
-bool HasFolderPart(const char* name) {
-  return strpbrk(name, "/\\") != nullptr || (name[0] != '\0' && name[1] == ':');
+// What `name` in `folder` is; a file's full path in `path`.
+Entry EntryIn(const wchar_t* folder, size_t folder_length, const wchar_t* name,
+              wchar_t* path) {
+  static wchar_t candidate[kPathSize];
+  const size_t name_length = wcslen(name);
+  if (folder_length + 1 + name_length >= kPathSize) return Entry::kNone;
+  wmemcpy(candidate, folder, folder_length);
+  size_t at = folder_length;
+  if (at > 0 && folder[at - 1] != L'\\' && folder[at - 1] != L'/') {
+    candidate[at++] = L'\\';
+  }
+  wmemcpy(candidate + at, name, name_length + 1);
+  if (!Fits(GetFullPathNameW(candidate, kPathSize, path, nullptr), kPathSize)) {
+    return Entry::kNone;
+  }
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Entry::kNone;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Entry::kFolder
+                                                 : Entry::kFile;
 }
 
 // The folders process creation searches ahead of PATH, in its order.
-bool FindAheadOfPath(const char* name, char* path) {
-  static char folder[kPathSize];
-  DWORD length = GetModuleFileNameA(nullptr, folder, kPathSize);
+Entry FindAheadOfPath(const wchar_t* name, wchar_t* path) {
+  static wchar_t folder[kPathSize];
+  Entry entry = Entry::kNone;
+  DWORD length = GetModuleFileNameW(nullptr, folder, kPathSize);
   if (Fits(length, kPathSize)) {
-    while (length > 0 && folder[length - 1] != '\\') --length;
-    if (length > 0 && FileIn(folder, length - 1, name, path)) return true;
+    while (length > 0 && folder[length - 1] != L'\\') --length;
+    if (length > 0) entry = EntryIn(folder, length - 1, name, path);
   }
-  if (GetEnvironmentVariableA("NoDefaultCurrentDirectoryInExePath", nullptr,
-                              0) == 0 &&
-      FileIn(".", 1, name, path)) {
-    return true;
+  if (entry == Entry::kNone &&
+      GetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr,
+                              0) == 0) {
+    entry = EntryIn(L"", 0, name, path);
   }
-  length = GetSystemDirectoryA(folder, kPathSize);
-  if (Fits(length, kPathSize) && FileIn(folder, length, name, path)) {
-    return true;
+  length = GetSystemDirectoryW(folder, kPathSize);
+  if (entry == Entry::kNone && Fits(length, kPathSize)) {
+    entry = EntryIn(folder, length, name, path);
   }
-  length = GetWindowsDirectoryA(folder, kPathSize - 8);
-  if (Fits(length, kPathSize - 8)) {
-    memcpy(folder + length, "\\System", 8);
-    if (FileIn(folder, length + 7, name, path)) return true;  // 16-bit
-    if (FileIn(folder, length, name, path)) return true;
+  length = GetWindowsDirectoryW(folder, kPathSize - 8);
+  if (entry == Entry::kNone && Fits(length, kPathSize - 8)) {
+    wmemcpy(folder + length, L"\\System", 8);
+    entry = EntryIn(folder, length + 7, name, path);  // 16-bit
+    if (entry == Entry::kNone) entry = EntryIn(folder, length, name, path);
   }
-  return false;
+  return entry;
 }
 
-bool FindOnPath(const char* name, char* path) {
-  static char list[kPathSize];
-  if (!Fits(GetEnvironmentVariableA("PATH", list, kPathSize), kPathSize)) {
-    return false;
+// An empty entry is the current folder, as Wine's process creation takes it.
+Entry FindOnPath(const wchar_t* name, wchar_t* path) {
+  static wchar_t list[kPathSize];
+  if (!Fits(GetEnvironmentVariableW(L"PATH", list, kPathSize), kPathSize)) {
+    return Entry::kNone;
   }
-  for (const char* entry = list; *entry;) {
-    const size_t length = strcspn(entry, ";");
-    if (FileIn(entry, length, name, path)) return true;
-    entry += length;
-    if (*entry == ';') ++entry;
+  Entry entry = Entry::kNone;
+  for (const wchar_t* at = list; entry == Entry::kNone && *at;) {
+    const size_t length = wcscspn(at, L";");
+    entry = EntryIn(at, length, name, path);
+    at += length;
+    if (*at == L';') ++at;
   }
-  return false;
+  return entry;
+}
+
+// Whether the file at `path` is a program, as Windows tells by its first two
+// bytes before it looks at the name; false where it cannot be read.
+bool ReadKind(const wchar_t* path, bool* program) {
+  const HANDLE file =
+      CreateFileW(path, GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char head[2] = {0, 0};
+  DWORD read = 0;
+  const bool ok = ReadFile(file, head, sizeof head, &read, nullptr) != 0;
+  CloseHandle(file);
+  *program = read == 2 && head[0] == 'M' && head[1] == 'Z';
+  return ok;
+}
+
+// `wide` in UTF-8, refusing what is no valid UTF-16.
+bool ToUtf8(const wchar_t* wide, char* out, size_t size) {
+  return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, out,
+                             static_cast<int>(size), nullptr, nullptr) > 0;
+}
+
+// Appends `length` bytes of `text` in `code_page` to the `*used` units of
+// `out`, which holds `size`.
+bool AppendWide(UINT code_page, const char* text, int length, wchar_t* out,
+                size_t size, size_t* used) {
+  const int n = MultiByteToWideChar(code_page, 0, text, length, out + *used,
+                                    static_cast<int>(size - *used));
+  *used += static_cast<size_t>(n);
+  return n > 0;
 }
 
 }  // namespace
@@ -123,37 +161,68 @@ int ConsoleBreakSignal() { return SIGBREAK; }
 
 // The search CreateProcess makes for a program, so that the batch file that
 // runs is the one Windows would run, not one cmd.exe finds by its own order.
-bool FindBatchFile(const char* name, BatchFile* found) {
-  const DWORD length = GetSystemDirectoryA(found->cmd, kPathSize - 8);
-  if (!Fits(length, kPathSize - 8)) return false;
-  memcpy(found->cmd + length, "\\cmd.exe", 9);
-  if (*name == '\0') return false;
-  if (!HasFolderPart(name)) {
-    return FindAheadOfPath(name, found->path) || FindOnPath(name, found->path);
+Found FindBatchFile(const char* name, BatchFile* found) {
+  static wchar_t wide_name[kPathSize];
+  static wchar_t path[kPathSize];
+  static wchar_t cmd[kPathSize];
+  const UINT length = GetSystemDirectoryW(cmd, kPathSize - 8);
+  // The name as CreateProcessA would hand it on.
+  if (!Fits(length, kPathSize - 8) || *name == '\0' ||
+      MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, kPathSize) == 0) {
+    return Found::kNothing;
   }
-  if (!Fits(GetFullPathNameA(name, kPathSize, found->path, nullptr),
-            kPathSize)) {
-    return false;
+  wmemcpy(cmd + length, L"\\cmd.exe", 9);
+  Entry entry = Entry::kNone;
+  if (TakenAsItStands(name)) {
+    entry = EntryIn(L"", 0, wide_name, path);
+  } else {
+    entry = FindAheadOfPath(wide_name, path);
+    if (entry == Entry::kNone) entry = FindOnPath(wide_name, path);
   }
-  const DWORD attributes = GetFileAttributesA(found->path);
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  bool program = false;
+  if (entry != Entry::kFile || !ReadKind(path, &program) ||
+      !ToUtf8(cmd, found->cmd, sizeof found->cmd) ||
+      !ToUtf8(path, found->path, sizeof found->path)) {
+    return Found::kNothing;
+  }
+  return program ? Found::kProgram : Found::kBatchFile;
 }
 
-bool CreateChild(const char* application, char* command_line, int /*argc*/,
+bool CreateChild(const BatchFile* batch, char* command_line, int /*argc*/,
                  char** /*argv*/, ChildProcess* child) {
   *child = ChildProcess{};
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
   // Both handles stay open until the timer exits.
-  if (!CreateProcessA(application, command_line, nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                      &process)) {
-    return false;
+  BOOL created = FALSE;
+  if (batch) {
+    // cmd.exe and the batch file by their exact UTF-16 paths; the arguments
+    // converted as CreateProcessA converts them.
+    static wchar_t application[kPathSize];
+    static wchar_t line[kCommandBufferSize];
+    const int head = static_cast<int>(BatchLineHead(batch->cmd, batch->path));
+    size_t used = 0;
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    created = MultiByteToWideChar(CP_UTF8, 0, batch->cmd, -1, application,
+                                  kPathSize) > 0 &&
+              AppendWide(CP_UTF8, command_line, head, line, kCommandBufferSize,
+                         &used) &&
+              AppendWide(CP_ACP, command_line + head, -1, line,
+                         kCommandBufferSize, &used) &&
+              CreateProcessW(application, line, nullptr, nullptr, TRUE,
+                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                             &process);
+  } else {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    created = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
+                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                             &process);
   }
+  if (!created) return false;
   child->id = reinterpret_cast<intptr_t>(process.hProcess);
   return true;
 }

@@ -38,29 +38,38 @@ bool ChildTakesOneLine();
 constexpr size_t kPathSize = 32768;
 
 // A batch file as found, and the command processor to run it with: both
-// absolute paths.
+// absolute paths, in UTF-8 whatever the ANSI code page, so that none of
+// their characters is lost; a UTF-16 unit takes at most three bytes.
 struct BatchFile {
-  char cmd[kPathSize];
-  char path[kPathSize];
+  char cmd[3 * kPathSize];
+  char path[3 * kPathSize];
 };
 
-// Looks `name` up in the order Windows' process creation searches: a name
-// with a folder part as the full path it names; otherwise the timer's own
-// folder, the current folder (unless NoDefaultCurrentDirectoryInExePath is
-// set), the system folder, the 16-bit system folder, the Windows folder,
-// then PATH. `cmd` is the system folder's cmd.exe, never searched for.
-// False when no such file is found, or the platform runs no batch files.
-bool FindBatchFile(const char* name, BatchFile* found);
+// What a batch file's name leads to.
+enum class Found {
+  kNothing,    // no file, a folder first, a file that cannot be read
+  kProgram,    // a program under a batch file's name: runs as any program
+  kBatchFile,  // for cmd.exe
+};
+
+// Looks `name` up as Windows' process creation does: a name TakenAsItStands
+// as the file it names; any other in the timer's own folder, the current
+// folder (unless NoDefaultCurrentDirectoryInExePath is set), the system
+// folder, the 16-bit system folder, the Windows folder, then each PATH
+// entry (an empty one is the current folder), where a folder of that name
+// ends the search. A file that starts with "MZ" is a program whatever its
+// name. `cmd` is the system folder's cmd.exe, never searched for.
+Found FindBatchFile(const char* name, BatchFile* found);
 
 // Starts the child in the timer's console with its standard handles,
 // environment and current directory, and all other process state as the
-// timer received it. `application`, where not null, is the program to run
-// by its full path, with `command_line` as its line. `command_line` is the
-// assembled line, where ChildTakesOneLine; `argv` holds the program and its
-// arguments as the timer received them (argv[argc] is null), for platforms
-// whose process creation takes a vector. Returns false when the program cannot
-// be found or started.
-bool CreateChild(const char* application, char* command_line, int argc,
+// timer received it. `command_line` is the assembled line, where
+// ChildTakesOneLine; `argv` holds the program and its arguments as the
+// timer received them (argv[argc] is null), for platforms whose process
+// creation takes a vector. `batch`, where not null, is the batch file the
+// line runs through its `cmd`. Returns false when the program cannot be
+// found or started.
+bool CreateChild(const BatchFile* batch, char* command_line, int argc,
                  char** argv, ChildProcess* child);
 
 // Blocks until the child process itself has ended; caught signals do not

@@ -19,6 +19,7 @@ std::string Env(const char* name) {
   const std::string key = name;
   if (key == "TAMSOR_EXE") value = TAMSOR_EXE;
   if (key == "TAMSOR_HELPER") value = TAMSOR_HELPER;
+  if (key == "TAMSOR_ANSI_EXE") value = TAMSOR_ANSI_EXE;
   // The build names its programs with forward slashes.
   if (Windows()) std::replace(value.begin(), value.end(), '/', '\\');
   return value;

@@ -5,6 +5,8 @@
 // the build's own, unless the environment names others:
 //   TAMSOR_EXE       the timer (on Windows, the release zip's, say)
 //   TAMSOR_HELPER    the helper child, as the timer should be given it
+//   TAMSOR_ANSI_EXE  Windows: the timer without its manifest, which reads
+//                    paths in the ANSI code page
 #ifndef TAMSOR_TESTS_E2E_HARNESS_H_
 #define TAMSOR_TESTS_E2E_HARNESS_H_
 
@@ -20,7 +22,7 @@ namespace tamsor_e2e {
 // An environment variable, in UTF-8; false where it is not set.
 bool GetEnv(const char* name, std::string* value);
 
-// The variable, or ""; for the two above, the build's program.
+// The variable, or ""; for the three above, the build's program.
 std::string Env(const char* name);
 
 // Sets an environment variable, or unsets it where `value` is null, for

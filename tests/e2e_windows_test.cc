@@ -128,16 +128,28 @@ class TimerFolder : public ScratchFolder {
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ScratchFolder folder({});
   // The timer runs from a folder of its own, which Windows searches first,
-  // and a folder on PATH.
+  // and a folder on PATH. The current folder is searched only as PATH's
+  // empty entry, kept out of its own place.
   TimerFolder app;
   ScratchFolder on_path({});
-  const ScopedEnv path("PATH", (on_path.path() + ";" + Env("PATH")).c_str());
-  for (const char* name : {"both.bat", "beside.bat"}) {
+  const ScopedEnv path("PATH",
+                       (";" + on_path.path() + ";" + Env("PATH")).c_str());
+  const ScopedEnv no_current("NoDefaultCurrentDirectoryInExePath", "1");
+  for (const char* name : {"both.bat", "beside.bat", "sub/s.bat"}) {
     app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
   }
-  folder.Add("both.bat", "@echo WRONG\r\n", false);
+  app.Add("d.bat/keep", "", false);  // a folder
+  for (const char* name : {"both.bat", "sub/s.bat", "d.bat"}) {
+    folder.Add(name, "@echo cwd\r\n", false);
+  }
   on_path.Add("p.bat", "@echo path [%1]\r\n", false);
+  on_path.Add("sub/u.bat", "@echo path\\sub\\u.bat\r\n", false);
   CopyProgram(Helper(), &folder, "h.batx");
+  // A program under a batch file's name, with commands in its DOS header.
+  std::fstream(CopyProgram(Helper(), &folder, "poly.bat"),
+               std::ios::binary | std::ios::in | std::ios::out)
+      .seekp(2)
+      .write("\r\n&echo INJECTED&exit /b 9\r\n", 28);
   std::vector<OutcomeCase> cases;
   // cmd.exe runs these: whatever the arguments, that batch file and
   // nothing else, each argument one parameter, or a refusal.
@@ -210,6 +222,15 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         "app\\both.bat [x]\r\n",
         true,
         true},
+       {".\\ not searched", {".\\both.bat"}, "cwd\r\n", true, true},
+       {"sub\\ searched", {"sub\\s.bat"}, "app\\sub/s.bat []\r\n", true, true},
+       {"sub/ on PATH", {"sub/u.bat"}, "path\\sub\\u.bat\r\n", true, true},
+       {"a folder first",
+        {"d.bat"},
+        "Cannot run the command [ \"d.bat\"  ]\n",
+        false,
+        true},
+       {"a program", {"poly.bat", "println", "100%"}, "100%\r\n", true, true},
        {"only beside tamsor",
         {"beside.bat", "x"},
         "app\\beside.bat [x]\r\n",
@@ -243,26 +264,39 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
+  // Where Windows reads paths in the ANSI code page (no UTF-8 manifest), a
+  // lookup that read them so would take the folder ａ (U+FF41) for a; the
+  // arguments are in that code page (1252 here).
+  ScratchFolder ansi({});
+  ansi.Add("\uff41/t.bat", "@echo right [%1]\r\n", false);
+  ansi.Add("a/t.bat", "@echo WRONG\r\n", false);
+  ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "t.bat", "é"}, {},
+                              ansi.path() + "/\uff41"),
+                   "right [\"\xe9\"]\r\n", "the timer without its manifest");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
-// breaks, non-ASCII letters, empty arguments and long runs.
+// breaks, non-ASCII letters, empty arguments, long runs and trailing
+// backslashes.
 class ArgumentLists {
  public:
   explicit ArgumentLists(uint32_t seed) : random_(seed) {}
   std::vector<std::string> Next() {
+    // The last four, refused to batch files, in one list in four.
     static const char* const kTokens[] = {
-        " ", "\t", "\"", "\\", "%",  "!", "^", "&",  "|", "<",
-        ">", "(",  ")",  ",",  ";",  "=", "a", "Z",  "0", "-",
-        ".", ":",  "_",  "\n", "\r", "é", "ß", "日", "😀"};
+        " ", "\t", "\\", "!",  "^", "&", "|",  "<",  ">", "(",
+        ")", ",",  ";",  "=",  "a", "Z", "0",  "-",  ".", ":",
+        "_", "é",  "ß",  "日", "😀", "%", "\"", "\n", "\r"};
+    const size_t tokens = std::size(kTokens) - (Below(4) == 0 ? 0 : 4);
     std::vector<std::string> list(Below(7));
     for (std::string& arg : list) {
       for (size_t pieces = Below(9); pieces > 0; --pieces) {
-        const char* token = kTokens[Below(std::size(kTokens))];
+        const char* token = kTokens[Below(tokens)];
         const size_t odds = Below(100);
         size_t run = odds < 1 ? Below(4000) : odds < 20 ? 2 + Below(40) : 1;
         while (run-- > 0) arg += token;
       }
+      if (Below(3) == 0) arg.append(1 + Below(3), '\\');
     }
     return list;
   }
@@ -292,44 +326,16 @@ std::string WideUnits(const std::string& arg) {
   return out + ">\r\n";
 }
 
-// Text as cmd.exe echoes it into a pipe: in the ANSI code page, 1252 under
-// the suite's locale, so Latin-1 letters stay and the others become '?'.
-std::string AnsiPrinted(const std::string& text) {
-  std::string out;
-  for (const uint16_t unit : Utf16(text)) {
-    out += unit < 0x100 ? static_cast<char>(unit) : '?';
-  }
-  return out;
-}
-
-// The batch file's own lines: each parameter, as the text or the text
-// quoted, then END.
-bool BatchReceived(const std::vector<std::string>& list, std::string printed) {
-  for (const std::string& arg : list) {
-    const std::string text = AnsiPrinted(arg);
-    bool found = false;
-    for (const std::string& line :
-         {"[" + text + "]\r\n", "[\"" + text + "\"]\r\n"}) {
-      if (!found && printed.rfind(line, 0) == 0) {
-        printed.erase(0, line.size());
-        found = true;
-      }
-    }
-    if (!found) return false;
-  }
-  return printed == "END\r\n";
-}
-
-// "" when the run was refused (exit -1, one line, nothing from the child),
-// unless it `must_run`, or the child printed what `arrived` accepts ahead of
-// a report.
+// "" when the run was refused with one of `refusals` (exit -1, nothing
+// from the child), or the child printed what `arrived` accepts ahead of a
+// report.
 std::string Judge(const char* child, const Outcome& outcome,
                   const std::function<bool(const std::string&)>& arrived,
-                  bool must_run, int* ran) {
-  const size_t end = outcome.out.find_first_of("\r\n");
-  if (!must_run && outcome.exit_code == kCannotRun &&
-      end != std::string::npos && end > 0 &&
-      outcome.out.substr(end) == Eol("\n")) {
+                  const std::vector<std::string>& refusals, int* ran) {
+  if (outcome.exit_code == kCannotRun &&
+      std::any_of(refusals.begin(), refusals.end(), [&](const std::string& r) {
+        return outcome.out == Eol(r);
+      })) {
     return "";
   }
   const Report report = ParseReport(outcome.out);
@@ -341,70 +347,108 @@ std::string Judge(const char* child, const Outcome& outcome,
          ", printed:\n" + outcome.out.substr(0, 3000) + "\n";
 }
 
-// Each list through the timer to a batch file and to the helper, which print
-// the parameters they received: every argument arrives as given, or the
-// timer refuses the run. TAMSOR_SEED sets the seed to run a failure again.
+// Each list through the timer to a .cmd shim that hands %* on to the helper,
+// and to the helper itself, which print the UTF-16 units of each argument:
+// every argument arrives as given, or the timer refuses the run, naming the
+// argument a batch file cannot take. The shim is put at one place of
+// Windows' search order, by a bare or a relative name, with decoys at every
+// later place; now and then the helper is there under a batch file's name,
+// and runs as a program. TAMSOR_SEED sets the seed to run a failure again.
 TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   const char* given = std::getenv("TAMSOR_SEED");
   const auto seed =
       static_cast<uint32_t>(given ? std::strtoul(given, nullptr, 10) : 15);
   ScratchFolder folder({});
-  // The timer in a folder of its own, beside the batch file, which Windows
-  // finds first; cmd.exe, left to search, would run the current folder's.
+  // The search order: the timer's folder, the current one, two on PATH.
   TimerFolder app;
-  app.Add("p.bat",
-          "@echo off\r\n:next\r\nif [%1]==[] goto end\r\necho [%1]\r\n"
-          "shift\r\ngoto next\r\n:end\r\necho END\r\n",
-          false);
-  folder.Add("p.bat", "@echo WRONG\r\n", false);
+  ScratchFolder on_path({});
+  ScratchFolder late({});
+  const std::string path =
+      WindowsPath(on_path.path()) + ";" + WindowsPath(late.path());
+  const ScopedEnv search("PATH", (path + ";" + Env("PATH")).c_str());
+  ScratchFolder* const places[] = {&app, &folder, &on_path, &late};
+  const std::string shim =
+      "@\"" + WindowsPath(CopyProgram(Helper(), &folder, "h.exe")) +
+      "\" println RAN wargs %*\r\n";
+  // pK.cmd and mK.bat are at place K, decoys after it.
+  for (size_t k = 0; k < 3; ++k) {
+    for (const std::string sub : {"", "sub/"}) {
+      const std::string name = sub + "p" + std::to_string(k) + ".cmd";
+      const std::string mz = sub + "m" + std::to_string(k) + ".bat";
+      places[k]->Add(name, shim, false);
+      CopyProgram(Helper(), places[k], mz);
+      for (size_t later = k + 1; later < std::size(places); ++later) {
+        places[later]->Add(name, "@echo WRONG\r\n", false);
+        places[later]->Add(mz, "@echo WRONG\r\n", false);
+      }
+    }
+  }
   // Every other list goes to a copy of the helper whose extension only
   // starts like a batch file's.
   const std::string programs[] = {Helper(),
                                   CopyProgram(Helper(), &folder, "h.batx")};
-  // The faults of one list's two runs, counting in `ran` the children that
-  // ran it.
+  // The faults of one list's two runs, counting in `ran` the lists that
+  // reached cmd.exe, a program under a batch name and the helper.
   const auto judge = [&](const std::vector<std::string>& list, int count,
                          int* ran) {
-    std::vector<std::string> batch = {"p.bat"};
+    const bool mz = count % 5 == 0;
+    const std::string program = std::string(count / 3 % 2 ? "sub\\" : "") +
+                                (mz ? "m" : "p") + std::to_string(count % 3) +
+                                (mz ? ".bat" : ".cmd");
     std::vector<std::string> helper = {programs[count % 2], "println", "RAN",
                                        "wargs"};
-    batch.insert(batch.end(), list.begin(), list.end());
     helper.insert(helper.end(), list.begin(), list.end());
-    // The C runtime reads a quote in an argument its own way; a batch file
-    // may be refused one, a % or a line break, and either child a long line.
-    const auto holding = [&list](const char* set) {
-      return std::any_of(list.begin(), list.end(), [set](auto& arg) {
-        return arg.find_first_of(set) != std::string::npos;
-      });
-    };
+    // The shim prints RAN itself.
+    std::vector<std::string> batch = helper;
+    batch[0] = program;
+    if (!mz) batch.erase(batch.begin() + 1, batch.begin() + 4);
     const size_t length =
         std::accumulate(list.begin(), list.end(), size_t{0},
                         [](size_t sum, const std::string& arg) {
                           return sum + arg.size() + 3;
                         });
-    const bool quoted = holding("\"");
-    const bool short_line = length < 4000;
+    // The C runtime reads a quote in an argument its own way; a batch file
+    // is refused one, a % or a line break, and either child a long line.
+    const auto unsafe = std::find_if(list.begin(), list.end(), [](auto& arg) {
+      return arg.find_first_of("\"%\r\n") != std::string::npos;
+    });
+    const bool quoted = std::any_of(list.begin(), list.end(), [](auto& arg) {
+      return arg.find('"') != std::string::npos;
+    });
+    std::vector<std::string> refusals;
+    if (length >= 4000) {
+      refusals = {kRefusal,
+                  "Cannot run the command: a batch file's command line is "
+                  "longer than 8191 characters, the most cmd.exe takes\n"};
+    }
+    const std::vector<std::string> program_refusals = refusals;
+    if (unsafe != list.end() && !mz) {
+      std::string shown;
+      for (const char c : *unsafe) {
+        shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+      }
+      refusals.push_back(
+          "Cannot run the command: a batch file cannot be given this "
+          "argument safely: " +
+          shown + "\n");
+    }
     std::string expected = "RAN\r\n";
     for (const std::string& arg : list) expected += WideUnits(arg);
-    return Judge(
-               "batch file", RunTamsor(batch, {}, folder.path()),
-               [&](const std::string& printed) {
-                 return BatchReceived(list, printed);
-               },
-               short_line && !holding("\"%\r\n"), &ran[0]) +
-           Judge(
-               "helper", RunTamsor(helper, {}, folder.path()),
-               [&](const std::string& printed) {
-                 return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
-                               : printed == expected;
-               },
-               short_line, &ran[1]);
+    const auto arrived = [&](const std::string& printed) {
+      return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
+                    : printed == expected;
+    };
+    return Judge(mz ? "a program under a batch name" : "the shim",
+                 RunTamsor(batch, {}, folder.path()), arrived, refusals,
+                 &ran[mz ? 1 : 0]) +
+           Judge("helper", RunTamsor(helper, {}, folder.path()), arrived,
+                 program_refusals, &ran[2]);
   };
   ArgumentLists lists(seed);
   const auto start = std::chrono::steady_clock::now();
   int count = 0;
-  int ran[2] = {0, 0};  // lists not refused, for each child
-  int again = 0;        // lists judged a second time
+  int ran[3] = {0, 0, 0};  // lists not refused, for each child
+  int again = 0;           // lists judged a second time
   for (; count < 2000 &&
          std::chrono::steady_clock::now() - start < std::chrono::seconds(60);
        ++count) {
@@ -412,11 +456,10 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
     // Under load Wine now and then fails a start outright (status 1 and no
     // output, or no process at all). The timer's own faults show again on
     // the same list, so a list fails the test only the second time.
-    int first[2] = {0, 0};
+    int first[3] = {0, 0, 0};
     std::string faults = judge(list, count, first);
     if (faults.empty()) {
-      ran[0] += first[0];
-      ran[1] += first[1];
+      for (int i = 0; i < 3; ++i) ran[i] += first[i];
     } else {
       ++again;
       faults = judge(list, count, ran);
@@ -429,10 +472,13 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   }
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
+  const int shims = count - (count + 4) / 5;
   std::printf(
-      "%d lists in %.0f s, seed %u; run, not refused: %d by the "
-      "batch file, %d by the helper; judged twice: %d\n",
-      count, took.count(), seed, ran[0], ran[1], again);
+      "%d lists in %.0f s, seed %u; to the shim: %d, of which %d reached "
+      "cmd.exe and %d were refused; run as a program under a batch name: %d "
+      "of %d; by the helper: %d; judged twice: %d\n",
+      count, took.count(), seed, shims, ran[0], shims - ran[0], ran[1],
+      count - shims, ran[2], again);
 }
 
 }  // namespace

@@ -77,10 +77,10 @@ Args SplitLikeTheCRuntime(const std::string& line) {
   }
 }
 
-// A C runtime child gets back every argument, where none holds a quote.
-// (What cmd.exe makes of a batch file's line, only cmd.exe can tell.)
+// A C runtime child gets back every argument, where none holds a quote,
+// whatever the program's name. (What cmd.exe makes of a batch file's line,
+// only cmd.exe can tell.)
 void CheckMeaning(const Args& args, const std::string& line) {
-  if (tamsor::IsBatchFile(args[1].c_str())) return;
   for (size_t i = 2; i < args.size(); ++i) {
     if (Has(args[i], "\"")) return;  // such an argument goes byte for byte
   }
@@ -190,13 +190,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     Check(buffer.get() == whole, "the line depends on the buffer's size");
   }
-  bool unsafe = false;
-  for (size_t i = 1; i < args.size(); ++i) unsafe |= Has(args[i], "\"%\r\n");
+  bool unsafe = Has(path, "\"%\r\n");
+  for (size_t i = 2; i < args.size(); ++i) unsafe |= Has(args[i], "\"%\r\n");
   if (fault == tamsor::LineFault::kQuoteInProgram) {
     Check(Has(args[1], "\""), "a program name refused for nothing");
-  }
-  if (fault == tamsor::LineFault::kUnsafeBatchArgument) {
-    Check(unsafe, "a safe batch line refused");
   }
   if (fault == tamsor::LineFault::kNone) {
     Check(!Has(args[1], "\""), "a program name with a quote was accepted");
@@ -216,8 +213,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(too_long == (cmd_line.size() > limit),
             "a batch line refused other than at cmd.exe's exact limit");
     }
+    Check((fault == tamsor::LineFault::kUnsafeBatchArgument) == unsafe,
+          "an unsafe batch argument passed, or a safe one was refused");
     if (fault == tamsor::LineFault::kNone) {
       Check(buffer.get() == cmd_line, "the batch line depends on the size");
+      // What cmd.exe runs once /s drops the outer quotes: a program that a
+      // batch file hands %* on to gets every argument back.
+      const size_t head = tamsor::BatchLineHead(kCmd, path.c_str());
+      Args expected(args.begin() + 1, args.end());
+      expected[0] = path;
+      Check(SplitLikeTheCRuntime(cmd_line.substr(
+                head - path.size() - 2,
+                cmd_line.size() - head + path.size() + 1)) == expected,
+            "a program behind a batch file gets other arguments");
     }
   }
 
