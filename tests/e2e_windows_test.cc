@@ -145,6 +145,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   on_path.Add("p.bat", "@echo path [%1]\r\n", false);
   on_path.Add("sub/u.bat", "@echo path\\sub\\u.bat\r\n", false);
   CopyProgram(Helper(), &folder, "h.batx");
+  folder.Add("t.batx", "@echo INJECTED\r\n", false);
   // A program under a batch file's name, with commands in its DOS header.
   std::fstream(CopyProgram(Helper(), &folder, "poly.bat"),
                std::ios::binary | std::ios::in | std::ios::out)
@@ -252,6 +253,11 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         "argc=4\r\nline=<\"h.batx\" args \"C:\\dir with space\\\\\" next "
         ">\r\n<C:\\dir with space\\>\r\n<next>\r\n",
         true,
+        true},
+       {"a text file whose extension only starts with bat",
+        {"t.batx"},
+        "Cannot run the command [ \"t.batx\"  ]\n",
+        false,
         true},
        {"a refusal whose argument holds line breaks",
         {"t.bat", "%" + report},
