@@ -187,7 +187,7 @@ void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
   const char* name = event == ConsoleEvent::kBreak ? "Ctrl+Break" : "Ctrl+C";
   ASSERT_TRUE(raised || UnderWine()) << name << " could not be raised";
   if (!raised) GTEST_SKIP() << "Wine cannot raise " << name;
-  ExpectReportOnly(outcome, Eol("started\n"), "interrupted");
+  ExpectReportOnly(outcome, Eol("started\n"), name);
   EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
 }
 
