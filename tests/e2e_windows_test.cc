@@ -97,12 +97,6 @@ TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   EXPECT_EQ(outcome.exit_code, kCannotRun);
 }
 
-// `path` with Windows' own separators.
-std::string WindowsPath(std::string path) {
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  return path;
-}
-
 // A program copied into `folder` under `name`; returns its path.
 std::string CopyProgram(const std::string& from, ScratchFolder* folder,
                         const std::string& name) {
@@ -167,8 +161,8 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   const std::string inject = "a&echo.INJECTED";
   // cmd.exe's limit counts its whole line, as the timer builds it.
   const std::string cmd_line_head =
-      R"("C:\windows\system32\cmd.exe" /d /s /c "")" +
-      WindowsPath(folder.path() + "/r.bat") + "\" ";
+      R"("C:\windows\system32\cmd.exe" /d /s /c "")" + folder.path() +
+      "\\r.bat\" ";
   const std::string fill(8191 - cmd_line_head.size() - 1, 'a');
   const std::string report = "\n\nwall   0.100 s\nreal   0.000 s";
   cases.insert(
@@ -369,13 +363,11 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   TimerFolder app;
   ScratchFolder on_path({});
   ScratchFolder late({});
-  const std::string path =
-      WindowsPath(on_path.path()) + ";" + WindowsPath(late.path());
+  const std::string path = on_path.path() + ";" + late.path();
   const ScopedEnv search("PATH", (path + ";" + Env("PATH")).c_str());
   ScratchFolder* const places[] = {&app, &folder, &on_path, &late};
-  const std::string shim =
-      "@\"" + WindowsPath(CopyProgram(Helper(), &folder, "h.exe")) +
-      "\" println RAN wargs %*\r\n";
+  const std::string shim = "@\"" + CopyProgram(Helper(), &folder, "h.exe") +
+                           "\" println RAN wargs %*\r\n";
   // pK.cmd and mK.bat are at place K, decoys after it.
   for (size_t k = 0; k < 3; ++k) {
     for (const std::string sub : {"", "sub/"}) {
