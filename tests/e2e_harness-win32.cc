@@ -2,6 +2,8 @@
 // control events, with UTF-8 at the harness's edge and UTF-16 inside.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "e2e_harness.h"
 
 namespace tamsor_e2e {
@@ -141,11 +143,13 @@ Started Start(const std::string& /*program*/,
       CREATE_UNICODE_ENVIRONMENT | (own_console ? CREATE_NEW_CONSOLE : 0),
       nullptr, directory.empty() ? nullptr : folder.c_str(), &startup,
       &process);
+  const DWORD error = created ? 0 : GetLastError();
   for (HANDLE handle : {startup.hStdInput, write_end, other}) {
     if (handle) CloseHandle(handle);
   }
   Started started;
   if (!created) {
+    std::fprintf(stderr, "CreateProcessW: error %lu\n", error);
     CloseHandle(read_end);
     return started;
   }

