@@ -1,32 +1,37 @@
-// The end-to-end harness: see e2e_harness.h.
+// The end-to-end harness's portable part: see e2e_harness.h.
 #include "e2e_harness.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
-
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <thread>
-
-#include "argv.h"
-
-extern char** environ;
+#include <utility>
 
 namespace tamsor_e2e {
 
+namespace fs = std::filesystem;
+
 std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value) return value;
+  std::string value;
+  if (GetEnv(name, &value)) return value;
   const std::string key = name;
-  if (key == "TAMSOR_EXE") return TAMSOR_EXE;
-  if (key == "TAMSOR_HELPER") return TAMSOR_HELPER;
-  return "";
+  if (key == "TAMSOR_EXE") value = TAMSOR_EXE;
+  if (key == "TAMSOR_HELPER") value = TAMSOR_HELPER;
+  if (key == "TAMSOR_ANSI_EXE") value = TAMSOR_ANSI_EXE;
+  // The build names its programs with forward slashes.
+  if (Windows()) std::replace(value.begin(), value.end(), '/', '\\');
+  return value;
 }
 
-bool Windows() { return !Env("TAMSOR_WINDOWS").empty(); }
+ScopedEnv::ScopedEnv(std::string name, const char* value)
+    : name_(std::move(name)), had_(GetEnv(name_.c_str(), &old_)) {
+  SetEnv(name_, value);
+}
+
+ScopedEnv::~ScopedEnv() { SetEnv(name_, had_ ? old_.c_str() : nullptr); }
 
 std::string Eol(std::string text) {
   if (!Windows()) return text;
@@ -48,121 +53,59 @@ void SleepFor(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-Outcome RunProgram(const std::string& program, char** argv,
-                   const Trigger& trigger, const std::string& directory,
-                   bool own_group, const std::string& stdout_to) {
-  int out[2];
-  EXPECT_EQ(pipe(out), 0);
-  int unread[2] = {-1, -1};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (stdout_to.empty()) {
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    // The platform's own diagnostics (Wine's) stay out of what is compared.
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  } else {
-    if (stdout_to == "|") {
-      EXPECT_EQ(pipe(unread), 0);
-      close(unread[0]);
-      posix_spawn_file_actions_adddup2(&actions, unread[1], 1);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 1, stdout_to.c_str(), O_WRONLY,
-                                       0);
-    }
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-  }
-  const auto pipe_signal = signal(SIGPIPE, unread[1] < 0 ? SIG_DFL : SIG_IGN);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addclose(&actions, out[1]);
-  if (!directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  if (own_group) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-
-  using Clock = std::chrono::steady_clock;
-  Outcome outcome;
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  const int rc =
-      posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  signal(SIGPIPE, pipe_signal);
-  close(out[1]);
-  if (unread[1] >= 0) close(unread[1]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << program;
-    close(out[0]);
-    return outcome;
-  }
-  bool fired = !trigger.action;
-
-  // Read until the timer has ended and its output is closed; a hung timer
-  // fails the test instead of hanging the suite.
-  const auto deadline = start + std::chrono::seconds(60);
-  int status = 0;
-  bool ended = false;
-  bool open = true;
-  while (!ended || open) {
-    if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
-      ended = true;
-      outcome.seconds =
-          std::chrono::duration<double>(Clock::now() - start).count();
-    }
-    if (Clock::now() > deadline) {
-      ADD_FAILURE() << "the timer did not finish in time";
-      kill(own_group ? -pid : pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    if (open) {
-      struct pollfd readable = {out[0], POLLIN, 0};
-      if (poll(&readable, 1, 5) > 0) {
-        char chunk[4096];
-        const ssize_t n = read(out[0], chunk, sizeof chunk);
-        if (n > 0) {
-          outcome.out.append(chunk, static_cast<size_t>(n));
-          if (!fired && outcome.out.find(trigger.text) != std::string::npos) {
-            fired = true;
-            trigger.action(pid);
-          }
-        } else {
-          open = false;
-        }
-      }
-    } else {
-      SleepFor(0.005);
-    }
-  }
-  close(out[0]);
-  if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);
-  return outcome;
-}
-
-std::vector<std::string> Launched(const std::vector<std::string>& command) {
-  std::vector<std::string> launched;
-  if (!Env("TAMSOR_LAUNCHER").empty())
-    launched.push_back(Env("TAMSOR_LAUNCHER"));
-  launched.insert(launched.end(), command.begin(), command.end());
-  return launched;
-}
-
 std::vector<std::string> TamsorCommand(const std::vector<std::string>& args) {
   std::vector<std::string> command = {Env("TAMSOR_EXE")};
   command.insert(command.end(), args.begin(), args.end());
-  return Launched(command);
+  return command;
+}
+
+Outcome RunProgram(const std::string& program,
+                   const std::vector<std::string>& argv, const Trigger& trigger,
+                   const std::string& directory, bool own_group,
+                   const std::string& stdout_to) {
+  using Clock = std::chrono::steady_clock;
+  Outcome outcome;
+  const auto start = Clock::now();
+  Started started = Start(program, argv, directory, own_group, stdout_to,
+                          trigger.action != nullptr);
+  if (started.pid == 0) {
+    // Not a failure by itself: Wine now and then fails a start outright,
+    // which a check that runs again may take once; no output fails others.
+    std::fprintf(stderr, "cannot start %s\n", program.c_str());
+    return outcome;
+  }
+  bool fired = !trigger.action;
+  // Read until the program has ended and its output is closed; a hung
+  // program fails the test instead of hanging the suite.
+  bool ended = false;
+  bool open = true;
+  while (!ended || open) {
+    if (!ended && (ended = Ended(&started, false, &outcome))) {
+      outcome.seconds =
+          std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    if (Clock::now() > start + std::chrono::seconds(60)) {
+      ADD_FAILURE() << "the timer did not finish in time";
+      Ended(&started, true, &outcome);
+      break;
+    }
+    if (open) {
+      open = ReadSome(&started, &outcome.out);
+    } else {
+      SleepFor(0.005);
+    }
+    if (!fired && outcome.out.find(trigger.text) != std::string::npos) {
+      fired = true;
+      trigger.action(started.pid);
+    }
+  }
+  return outcome;
 }
 
 Outcome RunCommand(const std::vector<std::string>& command,
                    const Trigger& trigger, const std::string& directory,
                    bool own_group, const std::string& stdout_to) {
-  Argv argv(command);
-  return RunProgram(command[0], argv.argv(), trigger, directory, own_group,
+  return RunProgram(command[0], command, trigger, directory, own_group,
                     stdout_to);
 }
 
@@ -231,26 +174,70 @@ void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
   EXPECT_EQ(report.real_ms, report.user_ms + report.sys_ms) << what;
 }
 
+void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
+  if (Windows() && event == ConsoleEvent::kInterrupt &&
+      !Env("GITHUB_ACTIONS").empty()) {
+    GTEST_SKIP() << "the CI runner starts its steps with Ctrl+C ignored, "
+                    "which the timer and its child inherit";
+  }
+  bool raised = false;
+  const Outcome outcome =
+      RunTamsor({Helper(), "println", "started", "sleep", "5"},
+                {"started", [event, &raised](long pid) {
+                   SleepFor(0.2);
+                   raised = Raise(event, pid);
+                 }});
+  const char* name = event == ConsoleEvent::kBreak ? "Ctrl+Break" : "Ctrl+C";
+  ASSERT_TRUE(raised || UnderWine()) << name << " could not be raised";
+  if (!raised) GTEST_SKIP() << "Wine cannot raise " << name;
+  ExpectReportOnly(outcome, Eol("started\n"), name);
+  EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
+}
+
+ScratchFolder::ScratchFolder(const std::vector<std::string>& names) {
+  std::random_device device;
+  fs::path made;
+  std::error_code error;
+  do {
+    made = fs::temp_directory_path() /
+           ("tamsor-e2e-" + std::to_string(device() % 100000000));
+  } while (!fs::create_directory(made, error) && !error);
+  EXPECT_FALSE(error) << made.u8string() << ": " << error.message();
+  path_ = made.u8string();
+  for (const std::string& name : names) Add(name, "", false);
+}
+
+std::string ScratchFolder::Add(const std::string& name, const std::string& text,
+                               bool executable) {
+  const fs::path file = (fs::u8path(path_) / fs::u8path(name)).make_preferred();
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+  EXPECT_TRUE(fs::exists(file)) << name;
+  if (executable) {
+    fs::permissions(
+        file,
+        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+        fs::perm_options::add);
+  }
+  return file.u8string();
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  fs::remove_all(fs::u8path(path_), ignored);
+}
+
 void ExpectOutcomes(const std::vector<OutcomeCase>& cases,
                     const std::string& folder) {
-  const char* const path = std::getenv("PATH");
-  const bool had_path = path != nullptr;
-  const std::string caller_path = had_path ? path : "";
   for (const OutcomeCase& c : cases) {
-    if (c.path == kNoPath) {
-      unsetenv("PATH");
-    } else if (!c.path.empty()) {
-      setenv("PATH", c.path.c_str(), 1);
-    }
+    std::string caller;
+    const bool had_path = GetEnv("PATH", &caller);
+    const char* path = c.path.empty() ? (had_path ? caller.c_str() : nullptr)
+                       : c.path == kNoPath ? nullptr
+                                           : c.path.c_str();
+    const ScopedEnv timer_path("PATH", path);
     const Outcome outcome =
         RunTamsor(c.args, {}, c.in_folder ? folder : "", c.stdout_to);
-    if (!c.path.empty()) {
-      if (had_path) {
-        setenv("PATH", caller_path.c_str(), 1);
-      } else {
-        unsetenv("PATH");
-      }
-    }
     if (c.runs) {
       ExpectReportOnly(outcome, c.out, c.name);
     } else {

@@ -1,20 +1,16 @@
 // The end-to-end suites' harness: runs the built timer as users do, against
-// the helper child, and reads what it prints and how it exits. The timer
-// under test comes from the environment, so the same harness also drives
-// the Windows build under Wine:
-//   TAMSOR_EXE       the timer
+// the helper child, and reads what it prints and how it exits. One
+// implementation per platform (e2e_harness-posix.cc, e2e_harness-win32.cc)
+// starts the processes; the rest is portable. The programs under test are
+// the build's own, unless the environment names others:
+//   TAMSOR_EXE       the timer (on Windows, the release zip's, say)
 //   TAMSOR_HELPER    the helper child, as the timer should be given it
-//   TAMSOR_LAUNCHER  optional program that runs the timer (e.g. wine)
-//   TAMSOR_WINDOWS   set when the timer is the Windows build
+//   TAMSOR_ANSI_EXE  Windows: the timer without its manifest, which reads
+//                    paths in the ANSI code page
 #ifndef TAMSOR_TESTS_E2E_HARNESS_H_
 #define TAMSOR_TESTS_E2E_HARNESS_H_
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,10 +19,39 @@
 
 namespace tamsor_e2e {
 
-// The build's own programs, unless the environment names others.
+// An environment variable, in UTF-8; false where it is not set.
+bool GetEnv(const char* name, std::string* value);
+
+// The variable, or ""; for the three above, the build's program.
 std::string Env(const char* name);
 
+// Sets an environment variable, or unsets it where `value` is null, for
+// this process and those started from here on.
+void SetEnv(const std::string& name, const char* value);
+
+// Sets (or unsets) an environment variable while it lives, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_;
+};
+
+// Whether this is the Windows build, where the timer is tamsor.exe.
 bool Windows();
+
+// Whether the Windows build runs under Wine, which raises Ctrl+C only.
+bool UnderWine();
+
+// The timer's exit status where the command cannot run: -1, which a POSIX
+// parent reads as 255.
+extern const int kCannotRun;
 
 // The text-mode line end of the timer's platform.
 std::string Eol(std::string text);
@@ -38,32 +63,66 @@ std::string Program(const std::string& name);
 
 struct Outcome {
   std::string out;
-  int exit_code = -1;  // -1 when killed by a signal
+  int exit_code = -1;  // -1 also when killed by a signal
   int signal = 0;
   double seconds = 0;  // until the timer itself ended
 };
 
 void SleepFor(double seconds);
 
-// Something to do to the running timer once its output shows `text`, so
-// that signals are sent only when the child is surely running.
+// Something to do to the running timer, given its process id, once its
+// output shows `text`, so that it acts only when the child surely runs.
 struct Trigger {
   std::string text;
-  std::function<void(pid_t)> action;
+  std::function<void(long)> action;
 };
 
+// The console's interrupts, as a user at the keyboard raises them for the
+// timer and its child: Ctrl+C and Ctrl+Break (Ctrl+\ on POSIX).
+enum class ConsoleEvent { kInterrupt, kBreak };
+
+// Raises `event` for every process of the timer `pid`'s process group (on
+// Windows, its console of its own); false when it could not.
+bool Raise(ConsoleEvent event, long pid);
+
+// Ends process `pid` if it still runs; false when it had ended already.
+bool EndIfRunning(long pid);
+
+// As stdout_to: a standard output that refuses every write (on Windows, a
+// file open for reading only).
+constexpr char kRefusesWrites[] = "/dev/full";
+
 // Starts `program` (looked up in PATH) with the argument vector `argv`, in
-// its own process group unless `own_group` is false, in `directory` when one
-// is given, fires `trigger` while it runs, and collects its standard output;
-// or, where `stdout_to` names a file, or is "|" for a pipe nobody reads (with
-// SIGPIPE ignored), sends standard output there and collects standard error.
-Outcome RunProgram(const std::string& program, char** argv,
+// its own process group unless `own_group` is false (POSIX), in `directory`
+// when one is given, fires `trigger` while it runs, and collects its
+// standard output; or, where `stdout_to` is kRefusesWrites or "|" for a
+// pipe nobody reads (with SIGPIPE ignored), sends standard output there and
+// collects standard error. A hung program fails the test after a minute.
+Outcome RunProgram(const std::string& program,
+                   const std::vector<std::string>& argv,
                    const Trigger& trigger = {},
                    const std::string& directory = "", bool own_group = true,
                    const std::string& stdout_to = "");
 
-// `command` run through the launcher, if there is one.
-std::vector<std::string> Launched(const std::vector<std::string>& command);
+// RunProgram's platform part: the program started, with what it writes
+// to a pipe whose read end is `output`; in a console of its own on Windows
+// where `own_console`.
+struct Started {
+  long pid = 0;  // 0 where it could not start
+  intptr_t process = 0;
+  intptr_t output = -1;
+};
+Started Start(const std::string& program, const std::vector<std::string>& argv,
+              const std::string& directory, bool own_group,
+              const std::string& stdout_to, bool own_console);
+
+// Appends what the program writes within a few milliseconds; false, and
+// the pipe closed, once all its writers are gone.
+bool ReadSome(Started* started, std::string* out);
+
+// Whether the program has ended, ending it and closing the pipe first
+// where `end`; once it has, sets its exit status.
+bool Ended(Started* started, bool end, Outcome* outcome);
 
 // The timer's own argument vector, with `args` after its name.
 std::vector<std::string> TamsorCommand(const std::vector<std::string>& args);
@@ -93,48 +152,27 @@ Report ParseReport(const std::string& out);
 void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
                       const char* what);
 
-// A scratch folder with files of the given names, removed afterwards.
+// Raises `event` while the helper child sleeps: the child dies of it, as it
+// would untimed, and the timer outlives it and reports.
+void ExpectConsoleEventEndsTheChild(ConsoleEvent event);
+
+// A scratch folder in the system's temporary folder with empty files of the
+// given names, removed with all it holds afterwards. Paths are UTF-8 with
+// the platform's separators.
 class ScratchFolder {
  public:
-  explicit ScratchFolder(const std::vector<std::string>& names) {
-    char pattern[] = "/tmp/tamsor-e2e-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    path_ = made ? made : "/tmp";
-    for (const std::string& name : names) Add(name, "", false);
-  }
+  explicit ScratchFolder(const std::vector<std::string>& names);
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
   // Adds a file holding `text`, executable when asked; returns its path.
   // A name may be in a new subfolder.
   std::string Add(const std::string& name, const std::string& text,
-                  bool executable) {
-    const std::string file_path = path_ + "/" + name;
-    const size_t slash = name.rfind('/');
-    const bool new_folder =
-        slash != std::string::npos &&
-        mkdir((path_ + "/" + name.substr(0, slash)).c_str(), 0755) == 0;
-    FILE* file = std::fopen(file_path.c_str(), "w");
-    EXPECT_NE(file, nullptr) << name;
-    if (file) {
-      std::fwrite(text.data(), 1, text.size(), file);
-      std::fclose(file);
-    }
-    if (executable) chmod(file_path.c_str(), 0755);
-    if (new_folder) names_.push_back(name.substr(0, slash));
-    names_.push_back(name);
-    return file_path;
-  }
-  ~ScratchFolder() {
-    // The latest first: a subfolder goes after every file added to it.
-    for (auto name = names_.rbegin(); name != names_.rend(); ++name) {
-      std::remove((path_ + "/" + *name).c_str());
-    }
-    rmdir(path_.c_str());
-  }
+                  bool executable);
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
-  std::vector<std::string> names_;
 };
 
 // A row of the tables of programs and lines with a clear outcome.
@@ -145,7 +183,7 @@ struct OutcomeCase {
   bool runs;
   bool in_folder = false;
   std::string stdout_to = "";  // see RunProgram
-  int status = 255;            // where it does not run
+  int status = kCannotRun;     // where it does not run
   std::string path = "";       // PATH for the timer, where not empty
 };
 

@@ -165,8 +165,7 @@ TEST(EndToEndPosix, ChildInheritsTheCallersProcessState) {
 
 TEST(EndToEndPosix, NoArgumentVectorAtAllDoesNotCrash) {
   // Not for Windows: Wine always passes the program's name.
-  char* no_arguments[] = {nullptr};
-  const Outcome outcome = RunProgram(Env("TAMSOR_EXE"), no_arguments);
+  const Outcome outcome = RunProgram(Env("TAMSOR_EXE"), {});
   ASSERT_EQ(outcome.signal, 0) << "killed by signal " << outcome.signal;
   // Newer kernels hand over an empty name instead, which asks for the help.
   if (outcome.exit_code == 0) {
@@ -200,9 +199,9 @@ TEST(EndToEndPosix, SpinningIsChargedAsCpuTime) {
 
 TEST(EndToEndPosix, TerminationRequestToTheTimerIsAbsorbed) {
   // Not for Windows: a POSIX SIGTERM ends a Wine process outright.
-  const Outcome outcome =
-      RunTamsor({Helper(), "println", "started", "sleep", "1"},
-                {"started", [](pid_t pid) { kill(pid, SIGTERM); }});
+  const Outcome outcome = RunTamsor(
+      {Helper(), "println", "started", "sleep", "1"},
+      {"started", [](long pid) { kill(static_cast<pid_t>(pid), SIGTERM); }});
   ExpectReportOnly(outcome, "started\n", "terminate");
   EXPECT_GE(ParseReport(outcome.out).wall, 0.95) << "it kept waiting";
 }
@@ -239,10 +238,10 @@ TEST(EndToEndPosix, TerminalInterruptsLeaveTheTimerToReport) {
     const int signum = c.signum;
     const int times = c.times;
     const Outcome outcome =
-        RunTamsor(args, {"started", [signum, times](pid_t pid) {
+        RunTamsor(args, {"started", [signum, times](long pid) {
                            for (int i = 0; i < times; ++i) {
                              SleepFor(0.2);
-                             kill(-pid, signum);
+                             kill(static_cast<pid_t>(-pid), signum);
                            }
                          }});
     ExpectReportOnly(outcome, "started\n" + c.out, c.name);

@@ -1,6 +1,6 @@
 // End-to-end: the Windows line (how the child's command line is assembled,
-// read and expanded), run against the Windows build under Wine only.
-#include <signal.h>
+// read and expanded) and the console, built for Windows only.
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -73,9 +73,15 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     ExpectReportOnly(RunTamsor(args, {}, folder.path()), expected, c.name);
     // Started directly, the helper expands no wildcards.
     if (c.files.empty()) {
-      EXPECT_EQ(RunCommand(Launched(args)).out, expected) << c.name << ", bare";
+      EXPECT_EQ(RunCommand(args).out, expected) << c.name << ", bare";
     }
   }
+}
+
+// Ctrl+Break, beside EndToEnd's Ctrl+C: no inherited setting turns it off,
+// as one can Ctrl+C, so it reaches the timer on a CI runner too.
+TEST(EndToEndWindows, BreakEndsTheChildAndTheTimerReports) {
+  ExpectConsoleEventEndsTheChild(ConsoleEvent::kBreak);
 }
 
 TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
@@ -88,13 +94,7 @@ TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   const Outcome outcome =
       RunTamsor({Helper(), "println", "RAN", "*.txt"}, {}, folder.path());
   EXPECT_EQ(outcome.out, Eol(kRefusal));
-  EXPECT_EQ(outcome.exit_code, 255);
-}
-
-// `path` as Wine's Windows programs see it.
-std::string WindowsPath(std::string path) {
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  return "Z:" + path;
+  EXPECT_EQ(outcome.exit_code, kCannotRun);
 }
 
 // A program copied into `folder` under `name`; returns its path.
@@ -110,13 +110,13 @@ std::string CopyProgram(const std::string& from, ScratchFolder* folder,
 // looks there first for a program. The suite runs the copy while this lives.
 class TimerFolder : public ScratchFolder {
  public:
-  TimerFolder() : ScratchFolder({}), timer_(Env("TAMSOR_EXE")) {
-    setenv("TAMSOR_EXE", CopyProgram(timer_, this, "tamsor.exe").c_str(), 1);
-  }
-  ~TimerFolder() { setenv("TAMSOR_EXE", timer_.c_str(), 1); }
+  TimerFolder()
+      : ScratchFolder({}),
+        timer_("TAMSOR_EXE",
+               CopyProgram(Env("TAMSOR_EXE"), this, "tamsor.exe").c_str()) {}
 
  private:
-  const std::string timer_;
+  const ScopedEnv timer_;
 };
 
 TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
@@ -126,8 +126,9 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   // empty entry, kept out of its own place.
   TimerFolder app;
   ScratchFolder on_path({});
-  setenv("WINEPATH", (";" + WindowsPath(on_path.path())).c_str(), 1);
-  setenv("NoDefaultCurrentDirectoryInExePath", "1", 1);
+  const ScopedEnv path("PATH",
+                       (";" + on_path.path() + ";" + Env("PATH")).c_str());
+  const ScopedEnv no_current("NoDefaultCurrentDirectoryInExePath", "1");
   for (const char* name : {"both.bat", "beside.bat", "sub/s.bat"}) {
     app.Add(name, std::string("@echo app\\") + name + " [%1]\r\n", false);
   }
@@ -138,6 +139,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   on_path.Add("p.bat", "@echo path [%1]\r\n", false);
   on_path.Add("sub/u.bat", "@echo path\\sub\\u.bat\r\n", false);
   CopyProgram(Helper(), &folder, "h.batx");
+  folder.Add("t.batx", "@echo INJECTED\r\n", false);
   // A program under a batch file's name, with commands in its DOS header.
   std::fstream(CopyProgram(Helper(), &folder, "poly.bat"),
                std::ios::binary | std::ios::in | std::ios::out)
@@ -152,15 +154,15 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   }
   folder.Add("a.bat", "echo WRONG\r\n", false);
   folder.Add("r.bat", "@echo ran\r\n", false);
-  setenv("X", "q&echo.INJECTED", 1);
+  SetEnv("X", "q&echo.INJECTED");
   const std::string unsafe =
       "Cannot run the command: a batch file cannot "
       "be given this argument safely: ";
   const std::string inject = "a&echo.INJECTED";
   // cmd.exe's limit counts its whole line, as the timer builds it.
   const std::string cmd_line_head =
-      R"("C:\windows\system32\cmd.exe" /d /s /c "")" +
-      WindowsPath(folder.path() + "/r.bat") + "\" ";
+      R"("C:\windows\system32\cmd.exe" /d /s /c "")" + folder.path() +
+      "\\r.bat\" ";
   const std::string fill(8191 - cmd_line_head.size() - 1, 'a');
   const std::string report = "\n\nwall   0.100 s\nreal   0.000 s";
   cases.insert(
@@ -246,6 +248,11 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         ">\r\n<C:\\dir with space\\>\r\n<next>\r\n",
         true,
         true},
+       {"a text file whose extension only starts with bat",
+        {"t.batx"},
+        "Cannot run the command [ \"t.batx\"  ]\n",
+        false,
+        true},
        {"a refusal whose argument holds line breaks",
         {"t.bat", "%" + report},
         unsafe + R"(%\n\nwall   0.100 s\nreal   0.000 s)" + "\n",
@@ -263,11 +270,9 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ScratchFolder ansi({});
   ansi.Add("\uff41/t.bat", "@echo right [%1]\r\n", false);
   ansi.Add("a/t.bat", "@echo WRONG\r\n", false);
-  ExpectReportOnly(RunCommand(Launched({Env("TAMSOR_ANSI_EXE"), "t.bat", "é"}),
-                              {}, ansi.path() + "/\uff41"),
+  ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "t.bat", "é"}, {},
+                              ansi.path() + "/\uff41"),
                    "right [\"\xe9\"]\r\n", "the timer without its manifest");
-  unsetenv("WINEPATH");
-  unsetenv("NoDefaultCurrentDirectoryInExePath");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
@@ -301,28 +306,13 @@ class ArgumentLists {
   std::mt19937 random_;
 };
 
-// The UTF-16 units of UTF-8 `text`.
+// The UTF-16 units of UTF-8 `text`, as Windows converts it.
 std::vector<uint16_t> Utf16(const std::string& text) {
-  std::vector<uint16_t> units;
-  for (size_t i = 0; i < text.size();) {
-    const unsigned lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80   ? 1
-                          : lead < 0xe0 ? 2
-                          : lead < 0xf0 ? 3
-                                        : 4;
-    uint32_t point = length == 1 ? lead : lead & (0x7fu >> length);
-    for (size_t k = 1; k < length; ++k) {
-      point = point << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3fu);
-    }
-    i += length;
-    if (point >= 0x10000) {
-      units.push_back(
-          static_cast<uint16_t>(0xd800 + ((point - 0x10000) >> 10)));
-      point = 0xdc00 + (point & 0x3ff);
-    }
-    units.push_back(static_cast<uint16_t>(point));
-  }
-  return units;
+  std::vector<wchar_t> wide(text.size());
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+      static_cast<int>(wide.size()))));
+  return std::vector<uint16_t>(wide.begin(), wide.end());
 }
 
 // An argument as the helper's wargs prints it.
@@ -336,13 +326,13 @@ std::string WideUnits(const std::string& arg) {
   return out + ">\r\n";
 }
 
-// "" when the run was refused with one of `refusals` (exit 255, nothing
+// "" when the run was refused with one of `refusals` (exit -1, nothing
 // from the child), or the child printed what `arrived` accepts ahead of a
 // report.
 std::string Judge(const char* child, const Outcome& outcome,
                   const std::function<bool(const std::string&)>& arrived,
                   const std::vector<std::string>& refusals, int* ran) {
-  if (outcome.exit_code == 255 &&
+  if (outcome.exit_code == kCannotRun &&
       std::any_of(refusals.begin(), refusals.end(), [&](const std::string& r) {
         return outcome.out == Eol(r);
       })) {
@@ -373,13 +363,11 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   TimerFolder app;
   ScratchFolder on_path({});
   ScratchFolder late({});
-  const std::string path =
-      WindowsPath(on_path.path()) + ";" + WindowsPath(late.path());
-  setenv("WINEPATH", path.c_str(), 1);
+  const std::string path = on_path.path() + ";" + late.path();
+  const ScopedEnv search("PATH", (path + ";" + Env("PATH")).c_str());
   ScratchFolder* const places[] = {&app, &folder, &on_path, &late};
-  const std::string shim =
-      "@\"" + WindowsPath(CopyProgram(Helper(), &folder, "h.exe")) +
-      "\" println RAN wargs %*\r\n";
+  const std::string shim = "@\"" + CopyProgram(Helper(), &folder, "h.exe") +
+                           "\" println RAN wargs %*\r\n";
   // pK.cmd and mK.bat are at place K, decoys after it.
   for (size_t k = 0; k < 3; ++k) {
     for (const std::string sub : {"", "sub/"}) {
@@ -489,7 +477,6 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
       "of %d; by the helper: %d; judged twice: %d\n",
       count, took.count(), seed, shims, ran[0], shims - ran[0], ran[1],
       count - shims, ran[2], again);
-  unsetenv("WINEPATH");
 }
 
 }  // namespace

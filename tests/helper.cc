@@ -17,6 +17,9 @@
 //   raise SIGNAL      raise SIGNAL (SEGV, ABRT, INT, TERM; KILL on POSIX)
 //   ignore SIGNAL     ignore SIGNAL from here on
 //   grandchild SECS   start a detached copy that sleeps SECS, print its pid
+//   console-event c|break PID
+//                     Windows: raise Ctrl+C or Ctrl+Break in the console of
+//                     process PID, as a key press there; exit 0 if raised
 // POSIX only, to be a caller in a given state or to show that state:
 //   default-signals   set every signal to its default action, those the C
 //                     library keeps for itself too, and block none
@@ -165,6 +168,22 @@ void PrintWideArguments(int op) {
   }
   LocalFree(wide);
 }
+
+BOOL WINAPI Survive(DWORD) { return TRUE; }
+
+// Joins the console of process `pid` for as long as it takes to raise
+// `event` there, for every process attached to it.
+int RaiseInConsole(const std::string& event, const char* pid) {
+  FreeConsole();
+  if (!AttachConsole(static_cast<DWORD>(std::strtoul(pid, nullptr, 10)))) {
+    return 1;
+  }
+  SetConsoleCtrlHandler(Survive, TRUE);
+  return GenerateConsoleCtrlEvent(
+             event == "c" ? CTRL_C_EVENT : CTRL_BREAK_EVENT, 0)
+             ? 0
+             : 1;
+}
 #endif
 
 const char* Operand(int argc, char** argv, int i) {
@@ -310,6 +329,9 @@ int main(int argc, char** argv) {
     } else if (op == "wargs") {
       PrintWideArguments(i);
       return 0;
+    } else if (op == "console-event") {
+      const std::string event = Operand(argc, argv, ++i);
+      return RaiseInConsole(event, Operand(argc, argv, ++i));
 #endif
     } else if (op == "print") {
       std::fputs(Operand(argc, argv, ++i), stdout);

@@ -106,7 +106,7 @@ fi
 echo "== Windows build, tested under Wine"
 export WINEDEBUG=-all
 built cmake -S . -B build-win --toolchain cmake/mingw-w64.cmake -DBUILD_TESTING=ON \
-  -DTAMSOR_WERROR=ON -DTAMSOR_E2E_RUNNER="$PWD/build/tests/e2e_windows_tests" &&
+  -DTAMSOR_WERROR=ON &&
   built cmake --build build-win -j "$jobs" &&
   run_ctest build-win --output-on-failure -j 2
 

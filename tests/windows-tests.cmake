@@ -1,10 +1,6 @@
-# The Windows suite's Wine (or its absence), checks on the program file, and
-# the end-to-end suite (a native program, built in a native tree and named
-# by TAMSOR_E2E_RUNNER) driving tamsor.exe under Wine.
-set(TAMSOR_E2E_RUNNER "" CACHE FILEPATH
-    "The native e2e_windows_tests program that drives tamsor.exe under Wine")
+# The Windows suite's Wine (or its absence) and checks on the program file.
 
-# Wine turns Unix arguments into Windows ones by the locale's character set.
+# Wine takes its code pages, cmd.exe's echo among them, from the locale.
 set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=C.UTF-8")
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -26,16 +22,3 @@ add_test(NAME windows_binary
     -DVERSION=${PROJECT_VERSION} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     -DPROGRAM=$<TARGET_FILE:tamsor> -DCORE=$<TARGET_FILE:tamsor_core>
     -P ${PROJECT_SOURCE_DIR}/cmake/check-windows-binary.cmake)
-
-if(TAMSOR_E2E_RUNNER)
-  # Listed when ctest runs, not here: the runner is another tree's program.
-  string(JOIN "\n" wine_e2e
-    "set(runner [==[${TAMSOR_E2E_RUNNER}]==])"
-    "set(environment [==[${wine_env};TAMSOR_WINDOWS=1;TAMSOR_LAUNCHER=${CMAKE_CROSSCOMPILING_EMULATOR};TAMSOR_EXE=$<TARGET_FILE:tamsor>;TAMSOR_HELPER=$<TARGET_FILE:tamsor_helper>;TAMSOR_ANSI_EXE=$<TARGET_FILE:tamsor_ansi>]==])"
-    "set(skip [==[${wine_skip}]==])"
-    "include([==[${CMAKE_CURRENT_SOURCE_DIR}/list-wine-e2e-tests.cmake]==])")
-  file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake
-       CONTENT "${wine_e2e}\n")
-  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
-               ${CMAKE_CURRENT_BINARY_DIR}/wine-e2e-tests.cmake)
-endif()
