@@ -32,7 +32,8 @@ TEST(ChildTimes, TellsUserTimeFromKernelTime) {
     kernel_spent = Tamsor::FILETIME2Second(kernel) - kernel_before;
     user_spent = Tamsor::FILETIME2Second(user) - user_before;
   }
-  EXPECT_GT(user_spent, 0.2);
+  // Loosely: under load, page faults and the like add kernel time.
+  EXPECT_GT(user_spent, 0.15);
   EXPECT_GT(user_spent, kernel_spent);
 }
 
