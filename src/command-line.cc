@@ -31,6 +31,13 @@ constexpr char kBatchSafe[] =
 // Between cmd.exe's path and the batch file's in a batch file's line.
 constexpr char kCmdSwitches[] = "\" /d /s /c \"";
 
+// Whether cmd.exe cannot be given `text` as data however it is quoted: a
+// double quote (the quote state runs across the whole line), a % (expanded
+// even inside quotes), a CR or a LF.
+bool UnsafeForCmd(const char* text) {
+  return strpbrk(text, "\"%\r\n") != nullptr;
+}
+
 enum class Rule { kProgram, kBatch, kOrdinary };
 
 // Where the line goes: a buffer that counts what would not fit, or a
@@ -257,7 +264,7 @@ bool RunsABatchFile(int argc, char* const* argv) {
 const char* UnsafeBatchArgument(int argc, char* const* argv) {
   if (!RunsABatchFile(argc, argv)) return nullptr;
   for (int i = 2; i < argc; ++i) {
-    if (strpbrk(argv[i], "\"%\r\n") != nullptr) return argv[i];
+    if (UnsafeForCmd(argv[i])) return argv[i];
   }
   return nullptr;
 }
@@ -316,7 +323,7 @@ LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
                            char* const* argv, char* buffer, size_t size) {
   // cmd.exe expands % inside quotes too, so the found path is under the
   // same rule as the arguments.
-  if (UnsafeBatchArgument(argc, argv) || strpbrk(path, "\"%\r\n") != nullptr) {
+  if (UnsafeBatchArgument(argc, argv) || UnsafeForCmd(path)) {
     return LineFault::kUnsafeBatchArgument;
   }
   if (!IsPlainBatchPath(path)) return LineFault::kUnclearBatchPath;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,9 @@ bool EndIfRunning(long pid) {
 Started Start(const std::string& program, const std::vector<std::string>& args,
               const std::string& directory, bool own_group,
               const std::string& stdout_to, bool /*own_console*/) {
+  // A child the suite ends with Ctrl+\ leaves no core file behind.
+  const struct rlimit no_core = {0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
   Argv argv(args);
   int out[2];
   EXPECT_EQ(pipe(out), 0);

@@ -146,6 +146,13 @@ TEST(EndToEnd, InterruptEndsTheChildAndTheTimerReports) {
   ExpectConsoleEventEndsTheChild(ConsoleEvent::kInterrupt);
 }
 
+// The console's other interrupt (Ctrl+\, Ctrl+Break): on Windows no
+// inherited setting turns it off, as one can Ctrl+C, so it reaches the timer
+// on a CI runner too.
+TEST(EndToEnd, BreakEndsTheChildAndTheTimerReports) {
+  ExpectConsoleEventEndsTheChild(ConsoleEvent::kBreak);
+}
+
 TEST(EndToEnd, GrandchildrenAreNotWaitedFor) {
   const Outcome outcome = RunTamsor({Helper(), "grandchild", "6"});
   const Report report = ParseReport(outcome.out);

@@ -78,12 +78,6 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
   }
 }
 
-// Ctrl+Break, beside EndToEnd's Ctrl+C: no inherited setting turns it off,
-// as one can Ctrl+C, so it reaches the timer on a CI runner too.
-TEST(EndToEndWindows, BreakEndsTheChildAndTheTimerReports) {
-  ExpectConsoleEventEndsTheChild(ConsoleEvent::kBreak);
-}
-
 TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   // Not for POSIX: the shell expands wildcards here.
   std::vector<std::string> names;
