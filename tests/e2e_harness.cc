@@ -74,6 +74,7 @@ Outcome RunProgram(const std::string& program,
     std::fprintf(stderr, "cannot start %s\n", program.c_str());
     return outcome;
   }
+  outcome.started = true;
   bool fired = !trigger.action;
   // Read until the program has ended and its output is closed; a hung
   // program fails the test instead of hanging the suite.
