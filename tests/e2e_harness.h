@@ -66,7 +66,6 @@ struct Outcome {
   int exit_code = -1;  // -1 also when killed by a signal
   int signal = 0;
   double seconds = 0;    // until the timer itself ended
-  bool started = false;  // false where the process could not be created
 };
 
 void SleepFor(double seconds);
