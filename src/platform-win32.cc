@@ -28,6 +28,7 @@
 
 #include "command-line.h"
 #include "platform.h"
+#include "tamsor.h"
 
 #if defined(__MINGW32__)
 // Have MinGW's start-up expand wildcards in the arguments (MSVC links
@@ -43,6 +44,10 @@ namespace {
 
 FILETIME FromWindows(const ::FILETIME& time) {
   return FILETIME{time.dwLowDateTime, time.dwHighDateTime};
+}
+
+FILETIME FromCount(const LARGE_INTEGER& count) {
+  return FILETIME{count.LowPart, static_cast<uint32_t>(count.HighPart)};
 }
 
 HANDLE ProcessHandle(const ChildProcess& child) {
@@ -153,6 +158,42 @@ bool AppendWide(UINT code_page, const char* text, int length, wchar_t* out,
   return n > 0;
 }
 
+// A job of the run's own, which accounts the CPU time of the child and of
+// every process it starts. Breakaway is allowed, as it is untimed, and no
+// other limit is set: no kill on close, so that what the command leaves
+// running goes on after the timer. Not inheritable. Null where none can be
+// had as such.
+HANDLE CreateTreeJob() {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                              sizeof limits)) {
+    return job;
+  }
+  // A child that asked to leave it would fail to start.
+  CloseHandle(job);
+  return nullptr;
+}
+
+// Lets the suspended child run, in `job` where it can be assigned to it (not
+// on Windows 7, say, where the timer itself runs in a job), so that not one
+// instruction of it runs outside. Sets `tree` to the job it runs in. A child
+// that cannot be resumed is ended: it must never be waited for suspended.
+bool ResumeInJob(const PROCESS_INFORMATION& process, HANDLE job,
+                 ChildProcess* child) {
+  if (job && AssignProcessToJobObject(job, process.hProcess)) {
+    child->tree = reinterpret_cast<intptr_t>(job);
+  } else if (job) {
+    CloseHandle(job);
+  }
+  if (ResumeThread(process.hThread) != static_cast<DWORD>(-1)) return true;
+  TerminateProcess(process.hProcess, 1);
+  return false;
+}
+
 }  // namespace
 
 bool ChildTakesOneLine() { return true; }
@@ -193,6 +234,9 @@ bool CreateChild(const BatchFile* batch, char* command_line, int /*argc*/,
   *child = ChildProcess{};
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
+  // Suspended until it is in the job.
+  const DWORD flags = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED;
+  const HANDLE job = CreateTreeJob();
   // Both handles stay open until the timer exits.
   BOOL created = FALSE;
   if (batch) {
@@ -211,20 +255,21 @@ bool CreateChild(const BatchFile* batch, char* command_line, int /*argc*/,
                          &used) &&
               AppendWide(CP_ACP, command_line + head, -1, line,
                          kCommandBufferSize, &used) &&
-              CreateProcessW(application, line, nullptr, nullptr, TRUE,
-                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                             &process);
+              CreateProcessW(application, line, nullptr, nullptr, TRUE, flags,
+                             nullptr, nullptr, &startup, &process);
   } else {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     created = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
-                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                             &process);
+                             flags, nullptr, nullptr, &startup, &process);
   }
-  if (!created) return false;
+  if (!created) {
+    if (job) CloseHandle(job);
+    return false;
+  }
   child->id = reinterpret_cast<intptr_t>(process.hProcess);
-  return true;
+  return ResumeInJob(process, job, child);
 }
 
 void WaitChild(ChildProcess* child) {
@@ -240,6 +285,15 @@ void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
                   &user_time);
   *kernel = FromWindows(kernel_time);
   *user = FromWindows(user_time);
+  // The job's totals count its processes still running up to now.
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION tree;
+  if (child.tree &&
+      QueryInformationJobObject(reinterpret_cast<HANDLE>(child.tree),
+                                JobObjectBasicAccountingInformation, &tree,
+                                sizeof tree, nullptr)) {
+    *kernel = TreeTime(FromCount(tree.TotalKernelTime), *kernel);
+    *user = TreeTime(FromCount(tree.TotalUserTime), *user);
+  }
 }
 
 timeval ReadMonotonicClock() {

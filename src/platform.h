@@ -21,10 +21,13 @@ struct timeval {
   int64_t tv_usec;
 };
 
-// A started child. `id` is the platform's handle for it; the CPU times are
-// filled in by WaitChild where the platform hands them over at that point.
+// A started child. `id` is the platform's handle for it; `tree`, where not
+// 0, its handle for the child and every process the child starts, whose CPU
+// times it accounts together (a Windows job). The CPU times are filled in
+// by WaitChild where the platform hands them over at that point.
 struct ChildProcess {
   intptr_t id;
+  intptr_t tree;
   FILETIME kernel;
   FILETIME user;
 };
@@ -76,7 +79,8 @@ bool CreateChild(const BatchFile* batch, char* command_line, int argc,
 // end the wait early.
 void WaitChild(ChildProcess* child);
 
-// The CPU time the ended child spent in kernel mode and in user mode.
+// The CPU time the ended child spent in kernel mode and in user mode: where
+// the platform accounts its whole process tree, the tree's.
 void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
 
 // A monotonic, high-resolution clock reading, so that elapsed times survive

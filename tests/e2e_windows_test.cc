@@ -269,6 +269,29 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
                    "right [\"\xe9\"]\r\n", "the timer without its manifest");
 }
 
+// The command and what it starts run in the timer's job, which they may
+// leave as they may untimed.
+TEST(EndToEndWindows, TheCommandsProcessesRunInAJobTheyMayLeave) {
+  ScratchFolder folder({});
+  folder.Add("j.bat", "@\"" + Helper() + "\" in-job run in-job\r\n", false);
+  const std::vector<std::string> leaving = {Helper(), "run-breakaway",
+                                            "in-job"};
+  const std::string both = "in_job=yes\r\nin_job=yes\r\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {"a program and its child", {Helper(), "in-job", "run", "in-job"}, both},
+      {"a batch file and its child", {"j.bat"}, both},
+      {"a child that leaves, as it may untimed", leaving,
+       RunCommand(leaving).out},
+  };
+  for (const auto& c : cases) {
+    ExpectReportOnly(RunTamsor(c.args, {}, folder.path()), c.out, c.name);
+  }
+}
+
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
 // breaks, non-ASCII letters, empty arguments, long runs and trailing
 // backslashes.
