@@ -178,7 +178,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
     folder.Add(name, script, false);
     CopyProgram(Helper(), &on_path, name);
   }
-  folder.Add("mz.bat", "MZ\r\n@echo [%1]\r\n", false);
+  folder.Add("mzt.bat", "MZ\r\n@echo [%1]\r\n", false);
   const std::string no_cwd = Env("PATH").substr(1);  // PATH but its ";"
   folder.Add("r.bat", "@echo ran\r\n", false);
   SetEnv("X", "q&echo.INJECTED");
@@ -283,8 +283,8 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         kCannotRun,
         no_cwd},
        {"a text file that starts with MZ",
-        {"mz.bat", inject},
-        "Cannot run the command [ \"mz.bat\" a&echo.INJECTED  ]\n",
+        {"mzt.bat", inject},
+        "Cannot run the command [ \"mzt.bat\" a&echo.INJECTED  ]\n",
         false,
         true},
        {"found nowhere",
