@@ -237,9 +237,9 @@ char** ArgumentsInUtf8(int argc, char** argv) {
   // whatever does not fit here would not fit in the line either.
   static char text[kCommandBufferSize];
   static char* args[kCommandBufferSize / 2 + 2];
-  if (argc < 1 || static_cast<size_t>(argc) >= sizeof args / sizeof *args) {
-    return argc < 1 ? argv : nullptr;
-  }
+  constexpr size_t kMost = sizeof args / sizeof *args - 1;
+  if (argc < 1) return argv;
+  if (static_cast<size_t>(argc) > kMost) return nullptr;
   size_t used = 0;
   args[0] = argv[0];
   for (int i = 1; i < argc; ++i) {
