@@ -12,8 +12,9 @@ build=$(realpath -m "${1:-$(dirname "$0")/../build-msvc}")
 cd "$(dirname "$0")/.."
 fail() { echo "msvc-mode: $*"; exit 1; }
 headers=${TAMSOR_WINDOWS_HEADERS:-/usr/include/wine/wine}
-[ -d "$headers/windows" ] && [ -d "$headers/msvcrt" ] ||
+if [ ! -d "$headers/windows" ] || [ ! -d "$headers/msvcrt" ]; then
   fail "no Windows headers in $headers: install libwine-dev (see tests/debian-packages)"
+fi
 
 # Afresh: the toolchain's flags reach only a cache made with them.
 cmake --fresh -S . -B "$build" -G "Unix Makefiles" --toolchain cmake/clang-cl.cmake \

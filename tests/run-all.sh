@@ -164,6 +164,7 @@ check_packages() {
   if command -v musl-gcc >/dev/null && grep -qa GLIBC "$program"; then
     echo "the packaged tamsor is built against glibc, not musl"; exit 1
   fi
+  # shellcheck disable=SC2016
   echo "packaged: $(dpkg-deb -W --showformat='${Package} ${Version}' "$deb"), with its manual page;" \
     "usr/bin/tamsor ($(stat -c %s "$program") bytes, static) reports"
 }
