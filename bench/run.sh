@@ -189,6 +189,7 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   wineboot --init >/dev/null 2>&1 || true
   exe=$PWD/$win/tamsor.exe
   child=$PWD/$win/tests/tamsor_helper.exe
+  probe_exe=$PWD/$win/batch-probe.exe
   w=$("$st" --runs 20 -- wine "$child")
   t=$("$st" --runs 20 -- wine "$exe" "$child")
   echo "| command, 20 runs | median (ms) | min | max |"
@@ -198,25 +199,31 @@ if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/n
   echo
   echo "tamsor.exe adds $(calc "$(field median "$t") - $(field median "$w")") ms" \
     "under Wine (a second Wine process start; reported, not targeted)."
-  # A batch file: tamsor.exe against a probe that only starts the system's
-  # cmd.exe on the file's absolute path and waits, one cmd.exe /c each, in
-  # interleaved rounds; the difference is tamsor's finding of the file and
-  # assembling of its line, besides its own start.
-  batch_probe=$PWD/$win/batch-probe.exe
+  # A program and a batch file, each against a probe that only starts it
+  # (a batch file: the system's cmd.exe on its absolute path) and waits,
+  # with and without a job of its own, in interleaved rounds; tamsor's cost
+  # beside the probe's is its finding of the file and assembling of its
+  # line, besides its own start, and the job's is the --job probe's.
   mkdir -p "$win/batch"
   printf '@rem\r\n' >"$win/batch/t.bat"
-  mapfile -t b < <(cd "$win/batch" &&
-    "$st" --runs 40 -- wine "$batch_probe" t.bat -- wine "$exe" t.bat)
+  cp "$child" "$win/batch/h.exe"
+  for target in h.exe t.bat; do
+    mapfile -t b < <(cd "$win/batch" &&
+      "$st" --runs 40 -- wine "$probe_exe" "$target" \
+        -- wine "$probe_exe" --job "$target" -- wine "$exe" "$target")
+    echo
+    echo "| $target, 40 rounds | median (ms) | min | max | cost beside the probe (ms) |"
+    echo "|---|---|---|---|---|"
+    echo "| wine batch-probe.exe $target | $(field median "${b[0]}") |" \
+      "$(field min "${b[0]}") | $(field max "${b[0]}") | - |"
+    echo "| wine batch-probe.exe --job $target | $(field median "${b[1]}") |" \
+      "$(field min "${b[1]}") | $(field max "${b[1]}") | $(field cost "${b[1]}") |"
+    echo "| wine tamsor.exe $target | $(field median "${b[2]}") |" \
+      "$(field min "${b[2]}") | $(field max "${b[2]}") | $(field cost "${b[2]}") |"
+  done
   echo
-  echo "| batch file t.bat, 40 rounds | median (ms) | min | max |"
-  echo "|---|---|---|---|"
-  echo '| wine batch-probe.exe t.bat (cmd.exe /d /s /c ""C:\...\t.bat"")' \
-    "| $(field median "${b[0]}") | $(field min "${b[0]}") | $(field max "${b[0]}") |"
-  echo "| wine tamsor.exe t.bat | $(field median "${b[1]}") |" \
-    "$(field min "${b[1]}") | $(field max "${b[1]}") |"
-  echo
-  echo "tamsor.exe adds $(field cost "${b[1]}") ms to the probe's run of the same" \
-    "batch file (median of the rounds' differences; reported, not targeted)."
+  echo "A cost is the median of the rounds' differences from the probe's plain"
+  echo "run; reported, not targeted."
   wineserver -k
 else
   echo "Wine or mingw-w64 is not installed; skipped."

@@ -1,6 +1,6 @@
 # Builds the Windows program the MSVC way with clang-cl, on Linux, against
 # the Windows and C runtime headers under TAMSOR_WINDOWS_HEADERS (Wine's,
-# from Debian's libwine-dev unpacked: usr/include/wine/wine). CMake takes
+# as Debian's libwine-dev installs them: /usr/include/wine/wine). CMake takes
 # clang-cl for MSVC, so this is the branch Visual Studio builds take. There
 # is no static C runtime or setargv.obj to link against here: only
 # compiling is meant.

@@ -1,22 +1,20 @@
 #!/usr/bin/env bash
 # Compiles tamsor.exe's sources the MSVC way, as a Visual Studio build does:
 # CMake configured with clang-cl, which it takes for MSVC, against the
-# Windows and C runtime headers of Debian's libwine-dev (unpacked into the
-# build folder, not installed). Nothing is linked: no static C runtime or
-# setargv.obj exists here, so the link line is only read.
-#   tests/msvc-mode.sh [BUILD-FOLDER]   (relative to where it is run;
+# Windows and C runtime headers of Debian's libwine-dev (installed with the
+# rest of tests/debian-packages; TAMSOR_WINDOWS_HEADERS may name another
+# folder holding windows/ and msvcrt/). Nothing is linked: no static C
+# runtime or setargv.obj exists here, so the link line is only read.
+#   cmake/msvc-mode.sh [BUILD-FOLDER]   (relative to where it is run;
 #                                        build-msvc in the checkout if none)
 set -euo pipefail
 build=$(realpath -m "${1:-$(dirname "$0")/../build-msvc}")
 cd "$(dirname "$0")/.."
-headers=$build/wine-dev/usr/include/wine/wine
-if [ ! -d "$headers/windows" ]; then
-  mkdir -p "$build/wine-dev"
-  (cd "$build" && apt-get download libwine-dev 2>&1 | grep -v "unsandboxed" || true)
-  dpkg -x "$build"/libwine-dev_*.deb "$build/wine-dev"
-  rm "$build"/libwine-dev_*.deb
-fi
 fail() { echo "msvc-mode: $*"; exit 1; }
+headers=${TAMSOR_WINDOWS_HEADERS:-/usr/include/wine/wine}
+if [ ! -d "$headers/windows" ] || [ ! -d "$headers/msvcrt" ]; then
+  fail "no Windows headers in $headers: install libwine-dev (see tests/debian-packages)"
+fi
 
 # Afresh: the toolchain's flags reach only a cache made with them.
 cmake --fresh -S . -B "$build" -G "Unix Makefiles" --toolchain cmake/clang-cl.cmake \

@@ -38,6 +38,16 @@ bool UnsafeForCmd(const char* text) {
   return strpbrk(text, "\"%\r\n") != nullptr;
 }
 
+// The first of argv[2] .. that cmd.exe cannot be given as data. Found the
+// same in the arguments as given, whatever their code page: no byte of a
+// double-byte character is a quote, a %, a CR or a LF.
+const char* FirstUnsafeArgument(int argc, char* const* argv) {
+  for (int i = 2; i < argc; ++i) {
+    if (UnsafeForCmd(argv[i])) return argv[i];
+  }
+  return nullptr;
+}
+
 enum class Rule { kProgram, kBatch, kOrdinary };
 
 // Where the line goes: a buffer that counts what would not fit, or a
@@ -223,7 +233,7 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
       break;
     case LineFault::kUnsafeBatchArgument: {
       // An argument, or else the path found.
-      const char* unsafe = UnsafeBatchArgument(argc, argv);
+      const char* unsafe = FirstUnsafeArgument(argc, argv);
       PrintUnsafeBatchArgument(unsafe ? unsafe : path ? path : "", out);
       break;
     }
@@ -262,11 +272,7 @@ bool RunsABatchFile(int argc, char* const* argv) {
 }
 
 const char* UnsafeBatchArgument(int argc, char* const* argv) {
-  if (!RunsABatchFile(argc, argv)) return nullptr;
-  for (int i = 2; i < argc; ++i) {
-    if (UnsafeForCmd(argv[i])) return argv[i];
-  }
-  return nullptr;
+  return RunsABatchFile(argc, argv) ? FirstUnsafeArgument(argc, argv) : nullptr;
 }
 
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
@@ -323,7 +329,7 @@ LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
                            char* const* argv, char* buffer, size_t size) {
   // cmd.exe expands % inside quotes too, so the found path is under the
   // same rule as the arguments.
-  if (UnsafeBatchArgument(argc, argv) || UnsafeForCmd(path)) {
+  if (FirstUnsafeArgument(argc, argv) || UnsafeForCmd(path)) {
     return LineFault::kUnsafeBatchArgument;
   }
   if (!IsPlainBatchPath(path)) return LineFault::kUnclearBatchPath;

@@ -48,7 +48,8 @@ void PrintCannotRun(const char* line, int argc, char* const* argv,
 void PrintUnsafeBatchArgument(const char* arg, FILE* out = stdout);
 
 // The message for `fault`. `line` is the line as assembled, `path` the
-// batch file as found, where there is one.
+// batch file as found, where there is one; `argv` may be the arguments as
+// given, in another code page than the line.
 void PrintLineFault(LineFault fault, const char* line, const char* path,
                     int argc, char* const* argv, FILE* out = stdout);
 
@@ -95,8 +96,7 @@ bool AssembleBatchLine(const char* cmd, const char* path, int argc,
                        char* const* argv, char* buffer, size_t size);
 
 // How many bytes of the batch line for `cmd` and `path` come before the
-// arguments: those hold the two paths, which may be in another encoding
-// than the arguments that follow.
+// arguments: cmd.exe and its switches, and the quoted path.
 size_t BatchLineHead(const char* cmd, const char* path);
 
 // Whether Windows takes `name` as the file it names rather than searching

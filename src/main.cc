@@ -8,12 +8,25 @@ using tamsor::Tamsor;
 
 namespace {
 
-// Where the child takes one line (Windows): assembles it into `line`, and
-// for a batch file finds the file and has the system's cmd.exe run exactly
-// that, set in `batch`. A program under a batch file's name runs as any
-// program. Prints why and returns false where nothing may run.
-bool PrepareLine(int argc, char** argv, char* line, size_t size,
-                 const tamsor::BatchFile** batch) {
+// Messages show the line and the path found as the console shows the
+// arguments, which they hold, and the arguments as given.
+const char* ShownLine(const char* line) {
+  static char shown[tamsor::kCommandBufferSize];
+  return line ? tamsor::AsGiven(line, shown, sizeof shown) : nullptr;
+}
+
+const char* ShownPath(const char* path) {
+  static char shown[sizeof tamsor::BatchFile::path];
+  return path ? tamsor::AsGiven(path, shown, sizeof shown) : nullptr;
+}
+
+// Where the child takes one line (Windows): assembles it into `line` from
+// `argv`, the arguments in UTF-8, and for a batch file finds the file and
+// has the system's cmd.exe run exactly that. A program under a batch file's
+// name runs as any program, started by the path examined. Sets the file to
+// start in `*program`. Prints why and returns false where nothing may run.
+bool PrepareLine(int argc, char** argv, char** given, char* line, size_t size,
+                 const char** program) {
   // A batch file's full path may run to Windows' longest.
   static tamsor::BatchFile found;
   tamsor::LineFault fault = tamsor::PrepareCommandLine(argc, argv, line, size);
@@ -21,19 +34,20 @@ bool PrepareLine(int argc, char** argv, char* line, size_t size,
   if (fault == tamsor::LineFault::kNone && tamsor::RunsABatchFile(argc, argv)) {
     switch (tamsor::FindBatchFile(argv[1], &found)) {
       case tamsor::Found::kNothing:
-        tamsor::PrintCannotRun(line, argc, argv);
+        tamsor::PrintCannotRun(ShownLine(line), argc, given);
         return false;
       case tamsor::Found::kProgram:
+        *program = found.path;
         return true;
       case tamsor::Found::kBatchFile:
         break;
     }
     path = found.path;
     fault = tamsor::PrepareBatchLine(found.cmd, path, argc, argv, line, size);
-    *batch = &found;
+    *program = found.cmd;
   }
   if (fault == tamsor::LineFault::kNone) return true;
-  tamsor::PrintLineFault(fault, line, path, argc, argv);
+  tamsor::PrintLineFault(fault, ShownLine(line), ShownPath(path), argc, given);
   return false;
 }
 
@@ -51,18 +65,26 @@ int main(int argc, char** argv) {
   // the buffer's pages, being static, are never even touched.
   static char command_line[tamsor::kCommandBufferSize];
   const char* line = nullptr;
-  const tamsor::BatchFile* batch = nullptr;
+  const char* program = nullptr;
   if (tamsor::ChildTakesOneLine()) {
+    // Read as characters, whatever the code page: no byte of one may pass
+    // for a \ or a quote.
+    char** args = tamsor::ArgumentsInUtf8(argc, argv);
+    if (!args) {
+      tamsor::PrintTooLong();
+      return -1;
+    }
     line = command_line;
-    if (!PrepareLine(argc, argv, command_line, sizeof command_line, &batch)) {
+    if (!PrepareLine(argc, args, argv, command_line, sizeof command_line,
+                     &program)) {
       return -1;
     }
   }
 
   Tamsor::Start();
   tamsor::ChildProcess child;
-  if (!tamsor::CreateChild(batch, command_line, argc, argv, &child)) {
-    tamsor::PrintCannotRun(line, argc, argv);
+  if (!tamsor::CreateChild(program, command_line, argc, argv, &child)) {
+    tamsor::PrintCannotRun(ShownLine(line), argc, argv);
     return -1;
   }
   tamsor::WaitChild(&child);

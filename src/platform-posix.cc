@@ -173,7 +173,14 @@ Found FindBatchFile(const char* /*name*/, BatchFile* /*found*/) {
   return Found::kNothing;
 }
 
-bool CreateChild(const BatchFile* /*batch*/, char* /*command_line*/, int argc,
+// The child gets the bytes themselves, and messages show them so.
+char** ArgumentsInUtf8(int /*argc*/, char** argv) { return argv; }
+
+const char* AsGiven(const char* text, char* /*out*/, size_t /*size*/) {
+  return text;
+}
+
+bool CreateChild(const char* /*program*/, char* /*command_line*/, int argc,
                  char** argv, ChildProcess* child) {
   *child = ChildProcess{};
   // No program named: nothing to try.

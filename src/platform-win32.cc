@@ -28,6 +28,7 @@
 
 #include "command-line.h"
 #include "platform.h"
+#include "tamsor.h"
 
 #if defined(__MINGW32__)
 // Have MinGW's start-up expand wildcards in the arguments (MSVC links
@@ -43,6 +44,10 @@ namespace {
 
 FILETIME FromWindows(const ::FILETIME& time) {
   return FILETIME{time.dwLowDateTime, time.dwHighDateTime};
+}
+
+FILETIME FromCount(const LARGE_INTEGER& count) {
+  return FILETIME{count.LowPart, static_cast<uint32_t>(count.HighPart)};
 }
 
 HANDLE ProcessHandle(const ChildProcess& child) {
@@ -87,9 +92,9 @@ Entry FindAheadOfPath(const wchar_t* name, wchar_t* path) {
     while (length > 0 && folder[length - 1] != L'\\') --length;
     if (length > 0) entry = EntryIn(folder, length - 1, name, path);
   }
-  if (entry == Entry::kNone &&
-      GetEnvironmentVariableW(L"NoDefaultCurrentDirectoryInExePath", nullptr,
-                              0) == 0) {
+  // Windows' own answer: a name holding a backslash is looked for in the
+  // current folder whatever the variable says.
+  if (entry == Entry::kNone && NeedCurrentDirectoryForExePathW(name)) {
     entry = EntryIn(L"", 0, name, path);
   }
   length = GetSystemDirectoryW(folder, kPathSize);
@@ -121,20 +126,49 @@ Entry FindOnPath(const wchar_t* name, wchar_t* path) {
   return entry;
 }
 
-// Whether the file at `path` is a program, as Windows tells by its first two
-// bytes before it looks at the name; false where it cannot be read.
-bool ReadKind(const wchar_t* path, bool* program) {
+// What a file is to process creation, which reads it before it looks at
+// its name.
+enum class Kind {
+  kUnreadable,
+  kProgram,    // "MZ", and "PE\0\0" where the MZ header points
+  kNoProgram,  // "MZ" but no program image: Windows refuses to start it
+  kOther,      // under a batch file's name, a batch file
+};
+
+// Whether the signature the loader looks for is at the offset the MZ header
+// `head` holds (at 0x3C, little-endian).
+bool HasPeSignature(HANDLE file, const unsigned char* head) {
+  LARGE_INTEGER at;
+  at.QuadPart =
+      static_cast<LONGLONG>(head[60] | head[61] << 8 | head[62] << 16 |
+                            static_cast<uint32_t>(head[63]) << 24);
+  char signature[4] = {0, 0, 0, 0};
+  DWORD read = 0;
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+         ReadFile(file, signature, sizeof signature, &read, nullptr) &&
+         read == sizeof signature && memcmp(signature, "PE\0\0", 4) == 0;
+}
+
+Kind ReadKind(const wchar_t* path) {
   const HANDLE file =
       CreateFileW(path, GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char head[2] = {0, 0};
+  if (file == INVALID_HANDLE_VALUE) return Kind::kUnreadable;
+  unsigned char head[64] = {};  // the MZ header
   DWORD read = 0;
-  const bool ok = ReadFile(file, head, sizeof head, &read, nullptr) != 0;
+  Kind kind = Kind::kUnreadable;
+  if (ReadFile(file, head, sizeof head, &read, nullptr)) {
+    if (read < 2 || head[0] != 'M' || head[1] != 'Z') {
+      kind = Kind::kOther;
+    } else {
+      kind = read == sizeof head && HasPeSignature(file, head)
+                 ? Kind::kProgram
+                 : Kind::kNoProgram;
+    }
+  }
   CloseHandle(file);
-  *program = read == 2 && head[0] == 'M' && head[1] == 'Z';
-  return ok;
+  return kind;
 }
 
 // `wide` in UTF-8, refusing what is no valid UTF-16.
@@ -143,14 +177,65 @@ bool ToUtf8(const wchar_t* wide, char* out, size_t size) {
                              static_cast<int>(size), nullptr, nullptr) > 0;
 }
 
-// Appends `length` bytes of `text` in `code_page` to the `*used` units of
-// `out`, which holds `size`.
-bool AppendWide(UINT code_page, const char* text, int length, wchar_t* out,
-                size_t size, size_t* used) {
-  const int n = MultiByteToWideChar(code_page, 0, text, length, out + *used,
-                                    static_cast<int>(size - *used));
+// UTF-8 `text` in UTF-16, as process creation gets it from a UTF-8 code
+// page.
+bool FromUtf8(const char* text, wchar_t* out, size_t size) {
+  return MultiByteToWideChar(CP_UTF8, 0, text, -1, out,
+                             static_cast<int>(size)) > 0;
+}
+
+// Whether the arguments arrive in UTF-8 already: the manifest is honoured.
+bool InUtf8() { return GetACP() == CP_UTF8; }
+
+// Appends `arg` (ANSI code page) in UTF-8 to the `*used` bytes of `out`,
+// which holds `size`; false where it does not fit.
+bool AppendUtf8(const char* arg, char* out, size_t size, size_t* used) {
+  static wchar_t wide[kCommandBufferSize];
+  if (*used >= size ||
+      MultiByteToWideChar(CP_ACP, 0, arg, -1, wide, kCommandBufferSize) == 0) {
+    return false;
+  }
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, out + *used,
+                          static_cast<int>(size - *used), nullptr, nullptr);
   *used += static_cast<size_t>(n);
   return n > 0;
+}
+
+// A job of the run's own, which accounts the CPU time of the child and of
+// every process it starts. Breakaway is allowed, as it is untimed, and no
+// other limit is set: no kill on close, so that what the command leaves
+// running goes on after the timer. Not inheritable. Null where none can be
+// had as such.
+HANDLE CreateTreeJob() {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                              sizeof limits)) {
+    return job;
+  }
+  // A child that asked to leave it would fail to start.
+  CloseHandle(job);
+  return nullptr;
+}
+
+// Lets the suspended child run, in `job` where it can be assigned to it (not
+// on Windows 7, say, where the timer itself runs in a job), so that not one
+// instruction of it runs outside. Sets `tree` to the job it runs in. A child
+// that cannot be resumed is ended: it must never be waited for suspended.
+bool ResumeInJob(const PROCESS_INFORMATION& process, HANDLE job,
+                 ChildProcess* child) {
+  if (job && AssignProcessToJobObject(job, process.hProcess)) {
+    child->tree = reinterpret_cast<intptr_t>(job);
+  } else if (job) {
+    CloseHandle(job);
+  }
+  if (ResumeThread(process.hThread) != static_cast<DWORD>(-1)) return true;
+  TerminateProcess(process.hProcess, 1);
+  return false;
 }
 
 }  // namespace
@@ -166,9 +251,8 @@ Found FindBatchFile(const char* name, BatchFile* found) {
   static wchar_t path[kPathSize];
   static wchar_t cmd[kPathSize];
   const UINT length = GetSystemDirectoryW(cmd, kPathSize - 8);
-  // The name as CreateProcessA would hand it on.
   if (!Fits(length, kPathSize - 8) || *name == '\0' ||
-      MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, kPathSize) == 0) {
+      !FromUtf8(name, wide_name, kPathSize)) {
     return Found::kNothing;
   }
   wmemcpy(cmd + length, L"\\cmd.exe", 9);
@@ -179,52 +263,71 @@ Found FindBatchFile(const char* name, BatchFile* found) {
     entry = FindAheadOfPath(wide_name, path);
     if (entry == Entry::kNone) entry = FindOnPath(wide_name, path);
   }
-  bool program = false;
-  if (entry != Entry::kFile || !ReadKind(path, &program) ||
+  const Kind kind = entry == Entry::kFile ? ReadKind(path) : Kind::kUnreadable;
+  if (kind == Kind::kUnreadable || kind == Kind::kNoProgram ||
       !ToUtf8(cmd, found->cmd, sizeof found->cmd) ||
       !ToUtf8(path, found->path, sizeof found->path)) {
     return Found::kNothing;
   }
-  return program ? Found::kProgram : Found::kBatchFile;
+  return kind == Kind::kProgram ? Found::kProgram : Found::kBatchFile;
 }
 
-bool CreateChild(const BatchFile* batch, char* command_line, int /*argc*/,
+char** ArgumentsInUtf8(int argc, char** argv) {
+  if (InUtf8()) return argv;
+  // Each argument takes at least its bytes and a space in the line, so
+  // whatever does not fit here would not fit in the line either.
+  static char text[kCommandBufferSize];
+  static char* args[kCommandBufferSize / 2 + 2];
+  constexpr size_t kMost = sizeof args / sizeof *args - 1;
+  if (argc < 1) return argv;
+  if (static_cast<size_t>(argc) > kMost) return nullptr;
+  size_t used = 0;
+  args[0] = argv[0];
+  for (int i = 1; i < argc; ++i) {
+    args[i] = text + used;
+    if (!AppendUtf8(argv[i], text, sizeof text, &used)) return nullptr;
+  }
+  args[argc] = nullptr;
+  return args;
+}
+
+const char* AsGiven(const char* text, char* out, size_t size) {
+  static wchar_t wide[kPathSize];
+  // No look-alikes: a character the code page lacks shows as '?'.
+  if (InUtf8() || !FromUtf8(text, wide, kPathSize) ||
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out,
+                          static_cast<int>(size), nullptr, nullptr) == 0) {
+    return text;
+  }
+  return out;
+}
+
+bool CreateChild(const char* program, char* command_line, int /*argc*/,
                  char** /*argv*/, ChildProcess* child) {
   *child = ChildProcess{};
+  // The line and the file in UTF-16, as the child would get them untimed.
+  static wchar_t application[kPathSize];
+  static wchar_t line[kCommandBufferSize];
+  if ((program && !FromUtf8(program, application, kPathSize)) ||
+      !FromUtf8(command_line, line, kCommandBufferSize)) {
+    return false;
+  }
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof process);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  // Suspended until it is in the job.
+  const HANDLE job = CreateTreeJob();
   // Both handles stay open until the timer exits.
-  BOOL created = FALSE;
-  if (batch) {
-    // cmd.exe and the batch file by their exact UTF-16 paths; the arguments
-    // converted as CreateProcessA converts them.
-    static wchar_t application[kPathSize];
-    static wchar_t line[kCommandBufferSize];
-    const int head = static_cast<int>(BatchLineHead(batch->cmd, batch->path));
-    size_t used = 0;
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    created = MultiByteToWideChar(CP_UTF8, 0, batch->cmd, -1, application,
-                                  kPathSize) > 0 &&
-              AppendWide(CP_UTF8, command_line, head, line, kCommandBufferSize,
-                         &used) &&
-              AppendWide(CP_ACP, command_line + head, -1, line,
-                         kCommandBufferSize, &used) &&
-              CreateProcessW(application, line, nullptr, nullptr, TRUE,
-                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                             &process);
-  } else {
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    created = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
-                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                             &process);
+  if (!CreateProcessW(program ? application : nullptr, line, nullptr, nullptr,
+                      TRUE, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &process)) {
+    if (job) CloseHandle(job);
+    return false;
   }
-  if (!created) return false;
   child->id = reinterpret_cast<intptr_t>(process.hProcess);
-  return true;
+  return ResumeInJob(process, job, child);
 }
 
 void WaitChild(ChildProcess* child) {
@@ -240,6 +343,15 @@ void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
                   &user_time);
   *kernel = FromWindows(kernel_time);
   *user = FromWindows(user_time);
+  // The job's totals count its processes still running up to now.
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION tree;
+  if (child.tree &&
+      QueryInformationJobObject(reinterpret_cast<HANDLE>(child.tree),
+                                JobObjectBasicAccountingInformation, &tree,
+                                sizeof tree, nullptr)) {
+    *kernel = TreeTime(FromCount(tree.TotalKernelTime), *kernel);
+    *user = TreeTime(FromCount(tree.TotalUserTime), *user);
+  }
 }
 
 timeval ReadMonotonicClock() {

@@ -21,10 +21,13 @@ struct timeval {
   int64_t tv_usec;
 };
 
-// A started child. `id` is the platform's handle for it; the CPU times are
-// filled in by WaitChild where the platform hands them over at that point.
+// A started child. `id` is the platform's handle for it; `tree`, where not
+// 0, its handle for the child and every process the child starts, whose CPU
+// times it accounts together (a Windows job). The CPU times are filled in
+// by WaitChild where the platform hands them over at that point.
 struct ChildProcess {
   intptr_t id;
+  intptr_t tree;
   FILETIME kernel;
   FILETIME user;
 };
@@ -47,36 +50,52 @@ struct BatchFile {
 
 // What a batch file's name leads to.
 enum class Found {
-  kNothing,    // no file, a folder first, a file that cannot be read
+  kNothing,    // no file, a folder first, a file that cannot be read or that
+               // starts with "MZ" but is no program image
   kProgram,    // a program under a batch file's name: runs as any program
   kBatchFile,  // for cmd.exe
 };
 
-// Looks `name` up as Windows' process creation does: a name TakenAsItStands
-// as the file it names; any other in the timer's own folder, the current
-// folder (unless NoDefaultCurrentDirectoryInExePath is set), the system
-// folder, the 16-bit system folder, the Windows folder, then each PATH
-// entry (an empty one is the current folder), where a folder of that name
-// ends the search. A file that starts with "MZ" is a program whatever its
-// name. `cmd` is the system folder's cmd.exe, never searched for.
+// Looks `name` (UTF-8) up as Windows' process creation does: a name
+// TakenAsItStands as the file it names; any other in the timer's own folder,
+// the current folder (where Windows asks for it: always for a name holding
+// a backslash, else unless NoDefaultCurrentDirectoryInExePath is set), the
+// system folder, the 16-bit system folder, the Windows folder, then each
+// PATH entry (an empty one is the current folder), where a folder of that
+// name ends the search. A program image ("MZ", and "PE\0\0" where its header
+// points) is a program whatever its name; `path` is the file found, `cmd`
+// the system folder's cmd.exe, never searched for.
 Found FindBatchFile(const char* name, BatchFile* found);
+
+// The arguments after the timer's own name in UTF-8, converted as process
+// creation converts them (ANSI code page to UTF-16), so that no byte of a
+// double-byte character is read as a character of its own; `argv` itself
+// where they are in UTF-8 already, or where the child takes the vector.
+// Null where they cannot all be in one command line.
+char** ArgumentsInUtf8(int argc, char** argv);
+
+// `text`, in UTF-8, as the console shows the arguments: in the code page
+// they came in, written to `out` (of `size` bytes) where that is another.
+// For messages.
+const char* AsGiven(const char* text, char* out, size_t size);
 
 // Starts the child in the timer's console with its standard handles,
 // environment and current directory, and all other process state as the
 // timer received it. `command_line` is the assembled line, where
-// ChildTakesOneLine; `argv` holds the program and its arguments as the
-// timer received them (argv[argc] is null), for platforms whose process
-// creation takes a vector. `batch`, where not null, is the batch file the
-// line runs through its `cmd`. Returns false when the program cannot be
-// found or started.
-bool CreateChild(const BatchFile* batch, char* command_line, int argc,
-                 char** argv, ChildProcess* child);
+// ChildTakesOneLine, in UTF-8; `argv` holds the program and its arguments
+// as the timer received them (argv[argc] is null), for platforms whose
+// process creation takes a vector. `program`, where not null, is the file
+// to start (UTF-8), found already: no second search can start another.
+// Returns false when the program cannot be found or started.
+bool CreateChild(const char* program, char* command_line, int argc, char** argv,
+                 ChildProcess* child);
 
 // Blocks until the child process itself has ended; caught signals do not
 // end the wait early.
 void WaitChild(ChildProcess* child);
 
-// The CPU time the ended child spent in kernel mode and in user mode.
+// The CPU time the ended child spent in kernel mode and in user mode: where
+// the platform accounts its whole process tree, the tree's.
 void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
 
 // A monotonic, high-resolution clock reading, so that elapsed times survive

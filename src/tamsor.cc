@@ -51,6 +51,19 @@ void ProcessSignal() {
 // for the child when it starts, so the child reacts as it would untimed.
 void BlockTermSignal(int) {}
 
+namespace {
+
+uint64_t Ticks(const FILETIME& count) {
+  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
+         count.dwLowDateTime;
+}
+
+}  // namespace
+
+FILETIME TreeTime(const FILETIME& tree, const FILETIME& own) {
+  return Ticks(tree) >= Ticks(own) ? tree : own;
+}
+
 timeval Tamsor::earlyt;
 timeval Tamsor::latet;
 double Tamsor::walltime;
@@ -73,9 +86,7 @@ double Tamsor::ElapsedSeconds(const timeval& early, const timeval& late) {
 }
 
 double Tamsor::FILETIME2Second(const FILETIME& count) {
-  const uint64_t ticks =
-      (static_cast<uint64_t>(count.dwHighDateTime) << 32) | count.dwLowDateTime;
-  const uint64_t milliseconds = ticks / 10000;
+  const uint64_t milliseconds = Ticks(count) / 10000;
   return static_cast<double>(milliseconds / 1000) +
          static_cast<double>(milliseconds % 1000) / 1000.0;
 }

@@ -23,6 +23,11 @@ bool FinishOutput(FILE* out = stdout, FILE* err = stderr);
 void ProcessSignal();
 void BlockTermSignal(int);
 
+// A CPU-time count for the child's whole process tree: the tree's, but
+// never less than the child alone was charged, so that an accounting that
+// counts short (or nothing) cannot lower the figure.
+FILETIME TreeTime(const FILETIME& tree, const FILETIME& own);
+
 // The timing record of the one run. Never instantiated.
 class Tamsor {
  public:

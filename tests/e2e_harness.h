@@ -65,7 +65,7 @@ struct Outcome {
   std::string out;
   int exit_code = -1;  // -1 also when killed by a signal
   int signal = 0;
-  double seconds = 0;    // until the timer itself ended
+  double seconds = 0;  // until the timer itself ended
 };
 
 void SleepFor(double seconds);

@@ -142,6 +142,24 @@ TEST(EndToEnd, SleepIsTimedWithinLooseBounds) {
   EXPECT_LE(report.real_ms, 200) << "sleeping costs little CPU";
 }
 
+// The work of the processes a command starts counts: make, cmd.exe running
+// a batch file, a launcher do little themselves.
+TEST(EndToEnd, CpuTimeCoversTheWholeProcessTree) {
+  if (UnderWine()) GTEST_SKIP() << "Wine accounts no other process's CPU time";
+  ScratchFolder folder({});
+  std::vector<std::vector<std::string>> commands = {
+      {Helper(), "run", "spin", "0.5"}};
+  if (Windows()) {
+    commands.push_back(
+        {folder.Add("spin.bat", "@\"" + Helper() + "\" spin 0.5\r\n", false)});
+  }
+  for (const auto& command : commands) {
+    const Outcome outcome = RunTamsor(command);
+    ExpectReportOnly(outcome, "", command[0].c_str());
+    EXPECT_GE(ParseReport(outcome.out).user_ms, 400) << command[0];
+  }
+}
+
 TEST(EndToEnd, InterruptEndsTheChildAndTheTimerReports) {
   ExpectConsoleEventEndsTheChild(ConsoleEvent::kInterrupt);
 }

@@ -47,6 +47,7 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     std::vector<std::string> args;
     std::vector<std::string> files;  // in the folder the timer runs in
     std::string units;
+    bool in_932 = false;  // also in code page 932, see below
   } cases[] = {
       {"Japanese", {"日本語"}, {}, "<65e5 672c 8a9e>"},
       {"accented Latin",
@@ -65,7 +66,23 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
        {},
        "<>\n<0061 0009 0062>\n<0043 003a 005c 0061 0020 0062 005c>\n"
        "<0061 0066 0074 0065 0072>"},
+      // In code page 932 the second byte of both letters is a \.
+      {"double-byte letters, a real trailing backslash, cmd.exe syntax",
+       {"表", "a 表", "能\\", "a&echo.INJECTED"},
+       {},
+       "<8868>\n<0061 0020 8868>\n<80fd 005c>\n<0061 0026 0065 0063 0068 006f "
+       "002e 0049 004e 004a 0045 0043 0054 0045 0044>",
+       true},
   };
+  // Where the code page is 932 (a run of its own under Wine, in Wine's
+  // ja_JP locale), the timer without its manifest gets those too, and hands
+  // them on to a %* shim under a name Windows tidies to x.bat.
+  const bool dbcs = GetACP() == 932;
+  if (Env("TAMSOR_CODE_PAGE") == "932") {
+    ASSERT_TRUE(dbcs) << "code page " << GetACP();
+  }
+  ScratchFolder shim({});
+  shim.Add("x.bat", "@\"" + Helper() + "\" wargs %*\r\n", false);
   for (const auto& c : cases) {
     const ScratchFolder folder(c.files);
     std::vector<std::string> args = {Helper(), "wargs"};
@@ -76,6 +93,12 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     if (c.files.empty()) {
       EXPECT_EQ(RunCommand(args).out, expected) << c.name << ", bare";
     }
+    if (!c.in_932 || !dbcs) continue;
+    args.insert(args.begin(), Env("TAMSOR_ANSI_EXE"));
+    ExpectReportOnly(RunCommand(args, {}, shim.path()), expected, "932");
+    args.erase(args.begin() + 1, args.begin() + 3);
+    args.insert(args.begin() + 1, "x.bat\\表..\\..");
+    ExpectReportOnly(RunCommand(args, {}, shim.path()), expected, "932 shim");
   }
 }
 
@@ -159,7 +182,13 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
     folder.Add(name, script, false);
   }
   folder.Add("a.bat", "echo WRONG\r\n", false);
-  folder.Add("m.bat", "MKDIR out\r\n", false);  // "M", but no "MZ"
+  // Windows looks in the current folder for a name holding a \ whatever
+  // NoDefaultCurrentDirectoryInExePath says.
+  folder.Add("sub/z.bat", script, false);
+  CopyProgram(Helper(), &on_path, "sub/z.bat");
+  folder.Add("mzt.bat", "MZ\r\n@echo [%1]\r\n", false);
+  const std::string no_cwd = Env("PATH").substr(1);  // PATH but its ";"
+  folder.Add("m.bat", "MKDIR out\r\n", false);       // "M", but no "MZ"
   folder.Add("r.bat", "@echo ran\r\n", false);
   SetEnv("X", "q&echo.INJECTED");
   const std::string unsafe =
@@ -250,6 +279,19 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         true,
         true},
        {"only on PATH", {"p.bat", "x"}, "path [x]\r\n", true, true},
+       {"sub\\: a batch file in the current folder, a program on PATH",
+        {"sub\\z.bat", inject},
+        "[\"a&echo.INJECTED\"] []\r\n",
+        true,
+        true,
+        "",
+        kCannotRun,
+        no_cwd},
+       {"a text file that starts with MZ",
+        {"mzt.bat", inject},
+        "Cannot run the command [ \"mzt.bat\" a&echo.INJECTED  ]\n",
+        false,
+        true},
        {"found nowhere",
         {"nowhere.bat", "x"},
         "Cannot run the command [ \"nowhere.bat\" x  ]\n",
@@ -299,6 +341,32 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "\u00e9.bat"}, {},
                               ansi.path() + "/\uff41"),
                    "e-acute\r\n", "a batch file's name in the ANSI code page");
+  // Its messages show the arguments in that code page.
+  EXPECT_EQ(RunCommand({Env("TAMSOR_ANSI_EXE"), "nowhere.bat", "é"}).out,
+            Eol("Cannot run the command [ \"nowhere.bat\" \xe9  ]\n"));
+}
+
+// The command and what it starts run in the timer's job, which they may
+// leave as they may untimed.
+TEST(EndToEndWindows, TheCommandsProcessesRunInAJobTheyMayLeave) {
+  ScratchFolder folder({});
+  folder.Add("j.bat", "@\"" + Helper() + "\" in-job run in-job\r\n", false);
+  const std::vector<std::string> leaving = {Helper(), "run-breakaway",
+                                            "in-job"};
+  const std::string both = "in_job=yes\r\nin_job=yes\r\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string out;
+  } cases[] = {
+      {"a program and its child", {Helper(), "in-job", "run", "in-job"}, both},
+      {"a batch file and its child", {"j.bat"}, both},
+      {"a child that leaves, as it may untimed", leaving,
+       RunCommand(leaving).out},
+  };
+  for (const auto& c : cases) {
+    ExpectReportOnly(RunTamsor(c.args, {}, folder.path()), c.out, c.name);
+  }
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
@@ -499,9 +567,11 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
     }
     // A quote is copied as it stands: the child splits the line its way.
     std::string expected = "RAN\r\n";
-    if (quoted) expected += SplitAsWindowsDoes(list);
-    for (const std::string& arg : list)
-      expected += quoted ? "" : WideUnits(arg);
+    if (quoted) {
+      expected += SplitAsWindowsDoes(list);
+    } else {
+      for (const std::string& arg : list) expected += WideUnits(arg);
+    }
     const auto arrived = [&](const std::string& printed) {
       return printed == expected;
     };

@@ -17,6 +17,12 @@
 //   raise SIGNAL      raise SIGNAL (SEGV, ABRT, INT, TERM; KILL on POSIX)
 //   ignore SIGNAL     ignore SIGNAL from here on
 //   grandchild SECS   start a detached copy that sleeps SECS, print its pid
+//   run OPS...        run a copy with the remaining operations, wait for it
+//                     and exit with its status ("cannot run" and 93 where it
+//                     cannot start)
+//   run-breakaway OPS...
+//                     Windows: the same, the copy asking to leave our job
+//   in-job            Windows: print "in_job=yes" or "in_job=no"
 //   console-event c|break PID
 //                     Windows: raise Ctrl+C or Ctrl+Break in the console of
 //                     process PID, as a key press there; exit 0 if raised
@@ -54,6 +60,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -150,6 +157,45 @@ long long StartGrandchild(const char* self, const char* seconds) {
       posix_spawn(&pid, self, &actions, nullptr, child_argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
+#endif
+}
+
+// Runs a copy of this program with argv[first..] as its operations, waits
+// for it and returns its exit status; 93 where it cannot start.
+int RunCopy(char** argv, int first, int argc, bool breakaway) {
+#ifdef _WIN32
+  std::string line = std::string("\"") + argv[0] + "\"";
+  for (int i = first; i < argc; ++i) line += std::string(" ") + argv[i];
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE,
+                      breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr,
+                      nullptr, &startup, &process)) {
+    std::printf("cannot run: error %lu\n", GetLastError());
+    return 93;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 93;
+  GetExitCodeProcess(process.hProcess, &code);
+  return static_cast<int>(code);
+#else
+  (void)argc;  // argv[argc] is null: the copy takes the rest as it is
+  (void)breakaway;
+  std::fflush(stdout);
+  char** const copy = argv + first - 1;
+  char* const op = copy[0];
+  copy[0] = argv[0];
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], nullptr, nullptr, copy, environ);
+  copy[0] = op;
+  int status = 0;
+  if (rc != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+    std::printf("cannot run\n");
+    return 93;
+  }
+  return WEXITSTATUS(status);
 #endif
 }
 
@@ -329,6 +375,13 @@ int main(int argc, char** argv) {
     } else if (op == "wargs") {
       PrintWideArguments(i);
       return 0;
+    } else if (op == "in-job") {
+      BOOL in_job = FALSE;
+      IsProcessInJob(GetCurrentProcess(), nullptr, &in_job);
+      std::printf("in_job=%s\n", in_job ? "yes" : "no");
+    } else if (op == "run-breakaway") {
+      std::fflush(stdout);
+      return RunCopy(argv, i + 1, argc, true);
     } else if (op == "console-event") {
       const std::string event = Operand(argc, argv, ++i);
       return RaiseInConsole(event, Operand(argc, argv, ++i));
@@ -358,6 +411,9 @@ int main(int argc, char** argv) {
       std::raise(SignalNamed(Operand(argc, argv, ++i)));
     } else if (op == "ignore") {
       std::signal(SignalNamed(Operand(argc, argv, ++i)), SIG_IGN);
+    } else if (op == "run") {
+      std::fflush(stdout);
+      return RunCopy(argv, i + 1, argc, false);
     } else if (op == "grandchild") {
       std::printf("grandchild=%lld\n",
                   StartGrandchild(argv[0], Operand(argc, argv, ++i)));

@@ -292,6 +292,26 @@ TEST(FILETIME2Second, TruncatesToWholeMillisecondsAndKeepsDays) {
   }
 }
 
+TEST(TreeTime, IsTheTreesCountButNeverBelowTheChildsOwn) {
+  const struct {
+    uint64_t tree;
+    uint64_t own;
+    uint64_t counted;
+  } cases[] = {
+      {15000000, 3000000, 15000000},  // the descendants' work counts
+      {0, 3000000, 3000000},          // an accounting that counts nothing
+      {2999999, 3000000, 3000000},
+      {uint64_t{4294967296}, 4294967295, uint64_t{4294967296}},  // high half
+      {4294967295, uint64_t{4294967296}, uint64_t{4294967296}},
+  };
+  for (const auto& c : cases) {
+    const FILETIME counted = TreeTime(Ticks(c.tree), Ticks(c.own));
+    EXPECT_EQ(counted.dwLowDateTime, Ticks(c.counted).dwLowDateTime) << c.tree;
+    EXPECT_EQ(counted.dwHighDateTime, Ticks(c.counted).dwHighDateTime)
+        << c.tree;
+  }
+}
+
 TEST(SetUSRTime, TakesKernelFirstAndAddsUpReal) {
   Tamsor::SetUSRTime(Ticks(3000000), Ticks(12000000));
   EXPECT_EQ(ThreeDecimals(Tamsor::systime), "0.300");
