@@ -323,11 +323,15 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   // on its way to PATH.
   EXPECT_TRUE(std::filesystem::is_directory(
       std::filesystem::u8path(SystemFolder()).parent_path() / "System"));
-  // Taken as it stands, not searched: PATH has no empty entry here.
+  // Taken as it stands, never searched: searched for, from a timer in a
+  // folder below its own, it would be found above that first.
   folder.Add("up.bat", "@echo up\r\n", false);
-  OutcomeCase up{"..\\ not searched", {"..\\up.bat"}, "up\r\n", true, true};
-  up.path = on_path.path();
-  ExpectOutcomes({up}, folder.path() + "\\sub");
+  app.Add("up.bat", "@echo WRONG\r\n", false);
+  const ScopedEnv deeper(
+      "TAMSOR_EXE",
+      CopyProgram(Env("TAMSOR_EXE"), &app, "deeper/tamsor.exe").c_str());
+  ExpectOutcomes({{"..\\ not searched", {"..\\up.bat"}, "up\r\n", true, true}},
+                 folder.path() + "\\sub");
   // Where Windows reads paths in the ANSI code page (no UTF-8 manifest), a
   // lookup that read them so would take the folder ａ (U+FF41) for a; the
   // arguments are in that code page (1252 here).
