@@ -585,7 +585,7 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   };
   // As many as take about a minute on a quiet machine; the same lists
   // however fast the machine is.
-  const int kLists = 250;
+  const int kLists = 200;
   ArgumentLists lists(seed);
   const auto start = std::chrono::steady_clock::now();
   int count = 0;
