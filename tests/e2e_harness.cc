@@ -66,11 +66,14 @@ Outcome RunProgram(const std::string& program,
   using Clock = std::chrono::steady_clock;
   Outcome outcome;
   const auto start = Clock::now();
-  Started started = Start(program, argv, directory, own_group, stdout_to,
-                          trigger.action != nullptr);
+  // Under load Wine now and then fails a start outright: that start, and
+  // nothing else, is made again.
+  Started started;
+  for (int tries = 0; started.pid == 0 && tries < 3; ++tries) {
+    started = Start(program, argv, directory, own_group, stdout_to,
+                    trigger.action != nullptr);
+  }
   if (started.pid == 0) {
-    // Not a failure by itself: Wine now and then fails a start outright,
-    // which a check that runs again may take once; no output fails others.
     std::fprintf(stderr, "cannot start %s\n", program.c_str());
     return outcome;
   }

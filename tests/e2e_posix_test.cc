@@ -54,6 +54,24 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
   const std::string late = "#" + std::string(79, 'x') + "\0\necho hi\n"s;
   cases.push_back(
       {"a NUL past 80 bytes", {folder.Add("late", late, true)}, "hi\n", true});
+  // Found on PATH, the shell is given the path found: by its bare name it
+  // would take the one in the current folder.
+  folder.Add("sub/no-shebang", "echo \"found $1\"\n", true);
+  OutcomeCase found{"a script without #! on PATH",
+                    {"no-shebang", "x"},
+                    "found x\n",
+                    true,
+                    true};
+  found.path = folder.path() + "/sub";
+  cases.push_back(found);
+  // A name with a / is the file it names, never searched for.
+  for (const auto& [named, out] :
+       {std::make_pair("./no-shebang", "hi x\n"),
+        std::make_pair("sub/no-shebang", "found x\n")}) {
+    OutcomeCase row{"a name with a /", {named, "x"}, out, true, true};
+    row.path = "/tamsor-no-such-folder";
+    cases.push_back(row);
+  }
   const std::string last = std::string(79, 'x') + "\0\necho RAN-BY-SH\n"s;
   const std::string at80 = folder.Add("at80", last, true);
   cases.push_back({"a NUL as the 80th byte",
@@ -74,6 +92,7 @@ TEST(EndToEndPosix, BadProgramsAndLinesHaveClearOutcomes) {
   for (const auto& entry :
        {std::make_pair("ELOOP", "/loop"s),
         std::make_pair("ENAMETOOLONG", "/" + std::string(300, 'n')),
+        std::make_pair("longer than PATH_MAX", "/" + std::string(5000, 'n')),
         std::make_pair("ENOEXEC, a binary", "/bin"s),
         std::make_pair("EACCES", "/noexec"s)}) {
     OutcomeCase row{entry.first, {name, "print", "RAN"}, "RAN", true};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numeric>
@@ -114,6 +115,17 @@ TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
   EXPECT_EQ(outcome.exit_code, kCannotRun);
 }
 
+// The system folder, where the timer takes cmd.exe from.
+std::string SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  std::string text(3 * length, '\0');
+  text.resize(static_cast<size_t>(WideCharToMultiByte(
+      CP_UTF8, 0, folder, static_cast<int>(length), &text[0],
+      static_cast<int>(text.size()), nullptr, nullptr)));
+  return text;
+}
+
 // A program copied into `folder` under `name`; returns its path.
 std::string CopyProgram(const std::string& from, ScratchFolder* folder,
                         const std::string& name) {
@@ -176,6 +188,7 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   CopyProgram(Helper(), &on_path, "sub/z.bat");
   folder.Add("mzt.bat", "MZ\r\n@echo [%1]\r\n", false);
   const std::string no_cwd = Env("PATH").substr(1);  // PATH but its ";"
+  folder.Add("m.bat", "MKDIR out\r\n", false);       // "M", but no "MZ"
   folder.Add("r.bat", "@echo ran\r\n", false);
   SetEnv("X", "q&echo.INJECTED");
   const std::string unsafe =
@@ -183,9 +196,9 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
       "be given this argument safely: ";
   const std::string inject = "a&echo.INJECTED";
   // cmd.exe's limit counts its whole line, as the timer builds it.
-  const std::string cmd_line_head =
-      R"("C:\windows\system32\cmd.exe" /d /s /c "")" + folder.path() +
-      "\\r.bat\" ";
+  const std::string cmd_line_head = "\"" + SystemFolder() +
+                                    R"(\cmd.exe" /d /s /c "")" + folder.path() +
+                                    "\\r.bat\" ";
   const std::string fill(8191 - cmd_line_head.size() - 1, 'a');
   const std::string report = "\n\nwall   0.100 s\nreal   0.000 s";
   cases.insert(
@@ -211,6 +224,12 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         {"t.bat", "CONFIG=Release", "a,b"},
         "[\"CONFIG=Release\"] [\"a,b\"]\r\n",
         true,
+        true},
+       {"; splits", {"t.bat", "a;b"}, "[\"a;b\"] []\r\n", true, true},
+       {"a batch file that starts with M",
+        {"m.bat", "%X%"},
+        unsafe + "%X%\n",
+        false,
         true},
        {"a name Windows tidies",
         {"t.bat\\.", inject},
@@ -300,6 +319,19 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         false,
         true}});
   ExpectOutcomes(cases, folder.path());
+  // The search passes the 16-bit system folder, which real Windows has,
+  // on its way to PATH.
+  EXPECT_TRUE(std::filesystem::is_directory(
+      std::filesystem::u8path(SystemFolder()).parent_path() / "System"));
+  // Taken as it stands, never searched: searched for, from a timer in a
+  // folder below its own, it would be found above that first.
+  folder.Add("up.bat", "@echo up\r\n", false);
+  app.Add("up.bat", "@echo WRONG\r\n", false);
+  const ScopedEnv deeper(
+      "TAMSOR_EXE",
+      CopyProgram(Env("TAMSOR_EXE"), &app, "deeper/tamsor.exe").c_str());
+  ExpectOutcomes({{"..\\ not searched", {"..\\up.bat"}, "up\r\n", true, true}},
+                 folder.path() + "\\sub");
   // Where Windows reads paths in the ANSI code page (no UTF-8 manifest), a
   // lookup that read them so would take the folder ａ (U+FF41) for a; the
   // arguments are in that code page (1252 here).
@@ -309,6 +341,10 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "t.bat", "é"}, {},
                               ansi.path() + "/\uff41"),
                    "right [\"\xe9\"]\r\n", "the timer without its manifest");
+  ansi.Add("\uff41/\u00e9.bat", "@echo e-acute\r\n", false);
+  ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "\u00e9.bat"}, {},
+                              ansi.path() + "/\uff41"),
+                   "e-acute\r\n", "a batch file's name in the ANSI code page");
   // Its messages show the arguments in that code page.
   EXPECT_EQ(RunCommand({Env("TAMSOR_ANSI_EXE"), "nowhere.bat", "é"}).out,
             Eol("Cannot run the command [ \"nowhere.bat\" \xe9  ]\n"));
@@ -378,14 +414,42 @@ std::vector<uint16_t> Utf16(const std::string& text) {
 }
 
 // An argument as the helper's wargs prints it.
-std::string WideUnits(const std::string& arg) {
+template <typename Units>
+std::string WideUnits(const Units& units) {
   std::string out = "<";
-  for (const uint16_t unit : Utf16(arg)) {
+  for (const uint16_t unit : units) {
     char hex[8];
     std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x", unit);
     out += hex;
   }
   return out + ">\r\n";
+}
+std::string WideUnits(const std::string& arg) { return WideUnits(Utf16(arg)); }
+
+// What a child's start-up, split as CommandLineToArgvW splits, makes of
+// `list` as the timer joins it for a program: an argument quoted where it
+// is empty or holds a blank, backslashes ahead of that quote doubled,
+// nothing else escaped, each followed by a space.
+std::string SplitAsWindowsDoes(const std::vector<std::string>& list) {
+  std::string line = "\"p\" ";
+  for (const std::string& arg : list) {
+    if (!arg.empty() && arg.find_first_of(" \t") == std::string::npos) {
+      line += arg + " ";
+      continue;
+    }
+    const size_t tail = arg.size() - 1 - arg.find_last_not_of('\\');
+    line += "\"" + arg + std::string(tail, '\\') + "\" ";
+  }
+  const std::vector<uint16_t> units = Utf16(line);
+  const std::wstring wide(units.begin(), units.end());
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(wide.c_str(), &count);
+  std::string out;
+  for (int i = 1; args && i < count; ++i) {
+    out += WideUnits(std::wstring_view(args[i]));
+  }
+  LocalFree(args);
+  return out;
 }
 
 // "" when the run was refused with one of `refusals` (exit -1, nothing
@@ -447,6 +511,19 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   // starts like a batch file's.
   const std::string programs[] = {Helper(),
                                   CopyProgram(Helper(), &folder, "h.batx")};
+  // Under load Wine now and then fails the timer's own start of an existing
+  // child too, which it then reports: that run, and nothing else, is made
+  // again. A fault of the timer's would show on every try.
+  int restarts = 0;
+  const auto run = [&](const std::vector<std::string>& args) {
+    Outcome outcome = RunTamsor(args, {}, folder.path());
+    for (int tries = 0; tries < 3 && outcome.exit_code == kCannotRun &&
+                        outcome.out.rfind("Cannot run the command [ ", 0) == 0;
+         ++tries, ++restarts) {
+      outcome = RunTamsor(args, {}, folder.path());
+    }
+    return outcome;
+  };
   // The faults of one list's two runs, counting in `ran` the lists that
   // reached cmd.exe, a program under a batch name and the helper.
   const auto judge = [&](const std::vector<std::string>& list, int count,
@@ -492,41 +569,33 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
           "argument safely: " +
           shown + "\n");
     }
+    // A quote is copied as it stands: the child splits the line its way.
     std::string expected = "RAN\r\n";
-    for (const std::string& arg : list) expected += WideUnits(arg);
+    if (quoted) {
+      expected += SplitAsWindowsDoes(list);
+    } else {
+      for (const std::string& arg : list) expected += WideUnits(arg);
+    }
     const auto arrived = [&](const std::string& printed) {
-      return quoted ? printed.rfind(expected.substr(0, 5), 0) == 0
-                    : printed == expected;
+      return printed == expected;
     };
-    return Judge(mz ? "a program under a batch name" : "the shim",
-                 RunTamsor(batch, {}, folder.path()), arrived, refusals,
-                 &ran[mz ? 1 : 0]) +
-           Judge("helper", RunTamsor(helper, {}, folder.path()), arrived,
-                 program_refusals, &ran[2]);
+    return Judge(mz ? "a program under a batch name" : "the shim", run(batch),
+                 arrived, refusals, &ran[mz ? 1 : 0]) +
+           Judge("helper", run(helper), arrived, program_refusals, &ran[2]);
   };
+  // As many as take about a minute on a quiet machine; the same lists
+  // however fast the machine is.
+  const int kLists = 200;
   ArgumentLists lists(seed);
   const auto start = std::chrono::steady_clock::now();
   int count = 0;
   int ran[3] = {0, 0, 0};  // lists not refused, for each child
-  int again = 0;           // lists judged a second time
-  for (; count < 2000 &&
-         std::chrono::steady_clock::now() - start < std::chrono::seconds(60);
-       ++count) {
+  for (; count < kLists; ++count) {
     const std::vector<std::string> list = lists.Next();
-    // Under load Wine now and then fails a start outright (status 1 and no
-    // output, or no process at all). The timer's own faults show again on
-    // the same list, so a list fails the test only the second time.
-    int first[3] = {0, 0, 0};
-    std::string faults = judge(list, count, first);
-    if (faults.empty()) {
-      for (int i = 0; i < 3; ++i) ran[i] += first[i];
-    } else {
-      ++again;
-      faults = judge(list, count, ran);
-    }
+    const std::string faults = judge(list, count, ran);
     if (!faults.empty()) {
-      ADD_FAILURE() << faults << "seed " << seed << ", list " << count
-                    << ", twice: " << testing::PrintToString(list);
+      ADD_FAILURE() << faults << "seed " << seed << ", list " << count << ": "
+                    << testing::PrintToString(list);
       break;
     }
   }
@@ -536,9 +605,9 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
   std::printf(
       "%d lists in %.0f s, seed %u; to the shim: %d, of which %d reached "
       "cmd.exe and %d were refused; run as a program under a batch name: %d "
-      "of %d; by the helper: %d; judged twice: %d\n",
+      "of %d; by the helper: %d; child starts Wine failed: %d\n",
       count, took.count(), seed, shims, ran[0], shims - ran[0], ran[1],
-      count - shims, ran[2], again);
+      count - shims, ran[2], restarts);
 }
 
 }  // namespace

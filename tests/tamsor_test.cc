@@ -187,6 +187,8 @@ TEST(PrepareBatchLine, RunsTheFoundFileThroughCmdOrRefuses) {
       {R"(C:\t.bat. .)", "x", LineFault::kUnclearBatchPath, ""},
       {R"(C:\t.exe)", "x", LineFault::kUnclearBatchPath, ""},
       {R"(t.bat)", "x", LineFault::kUnclearBatchPath, ""},
+      {R"(C:\t.cmd)", "a;b", LineFault::kNone,
+       head + R"("C:\t.cmd" "a;b")" + "\""},
   };
   for (const auto& c : cases) {
     Argv argv({"tamsor", "t.bat", c.arg});

@@ -10,6 +10,12 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
            COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot.exe --init)
   set_tests_properties(wine_prefix PROPERTIES
     FIXTURES_SETUP wine ENVIRONMENT "${wine_env}")
+  # Real Windows has the 16-bit system folder, which a search passes
+  # through; Wine's prefix has none.
+  add_test(NAME wine_system16 COMMAND ${CMAKE_COMMAND} -E make_directory
+           ${CMAKE_BINARY_DIR}/wineprefix/drive_c/windows/system)
+  set_tests_properties(wine_system16 PROPERTIES
+    FIXTURES_SETUP wine DEPENDS wine_prefix)
 else()
   # Skipped with the reason, not run and failed.
   set(wine_skip sh -c "echo 'Wine is not installed: skipped' && exit 77")
