@@ -271,10 +271,6 @@ bool RunsABatchFile(int argc, char* const* argv) {
   return argc >= 2 && IsBatchFile(argv[1]);
 }
 
-const char* UnsafeBatchArgument(int argc, char* const* argv) {
-  return RunsABatchFile(argc, argv) ? FirstUnsafeArgument(argc, argv) : nullptr;
-}
-
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size) {
   if (size == 0) return false;

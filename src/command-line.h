@@ -24,7 +24,7 @@ enum class LineFault {
   kTooLong,              // over kMaxCommandLine
   kQuoteInProgram,       // no file name holds one: the program is ambiguous
   kStreamInProgram,      // see NamesAStream
-  kUnsafeBatchArgument,  // see UnsafeBatchArgument
+  kUnsafeBatchArgument,  // see PrepareBatchLine
   kUnclearBatchPath,     // a found batch file cmd.exe may read otherwise
   kTooLongForCmd,        // a batch file's whole line over kMaxCmdLine
 };
@@ -67,13 +67,6 @@ bool NamesAStream(const char* program);
 // it finds to decide whether it is one.
 bool RunsABatchFile(int argc, char* const* argv);
 
-// Where argv[1] is a batch file, the first of argv[2] .. argv[argc-1] that
-// cmd.exe cannot be given as data however it is quoted: one holding a double
-// quote (the quote state runs across the whole line), a % (expanded even
-// inside quotes), a CR or a LF. Null when there is none or the program is no
-// batch file.
-const char* UnsafeBatchArgument(int argc, char* const* argv);
-
 // Joins argv[1] .. argv[argc-1] into `buffer`, each followed by one space.
 // The program's name is always quoted, so that Windows takes exactly that
 // name. An argument is quoted when it is empty or holds a space or tab, and
@@ -112,8 +105,10 @@ LineFault PrepareCommandLine(int argc, char* const* argv, char* buffer,
 
 // Once the batch file argv[1] has been found at the absolute `path`, and
 // `cmd` is the system's cmd.exe: replaces the line in `buffer` by the one
-// that runs exactly that file, or says why that cannot be done (an argument
-// or the path that cmd.exe would not take as data among the reasons).
+// that runs exactly that file, or says why that cannot be done. Among the
+// reasons, an argument or the path that cmd.exe cannot be given as data
+// however it is quoted: one holding a double quote (the quote state runs
+// across the whole line), a % (expanded even inside quotes), a CR or a LF.
 LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
                            char* const* argv, char* buffer, size_t size);
 
