@@ -99,5 +99,6 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
   Tamsor::Report();
   // A report that was never written must not pass for one that was.
-  return tamsor::FinishOutput() ? 0 : tamsor::kExitNotWritten;
+  if (!tamsor::FinishOutput()) return tamsor::kExitNotWritten;
+  return tamsor::PassOnInterrupt(child);
 }

@@ -229,6 +229,7 @@ void WaitChild(ChildProcess* child) {
     ended = wait4(static_cast<pid_t>(child->id), &status, 0, &usage);
   } while (ended < 0 && errno == EINTR);
   if (ended < 0) usage = rusage{};
+  child->ending = ended < 0 ? 0 : status;
   child->kernel = ToFileTime(usage.ru_stime);
   child->user = ToFileTime(usage.ru_utime);
 }
@@ -236,6 +237,24 @@ void WaitChild(ChildProcess* child) {
 void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
   *kernel = child.kernel;
   *user = child.user;
+}
+
+int PassOnInterrupt(const ChildProcess& child) {
+  if (!WIFSIGNALED(child.ending)) return 0;
+  const int signum = WTERMSIG(child.ending);
+  if (signum != SIGINT && signum != SIGQUIT) return 0;
+  // The child's end is what is passed on, not a core file of the timer's.
+  struct rlimit core {};
+  getrlimit(RLIMIT_CORE, &core);
+  core.rlim_cur = 0;
+  setrlimit(RLIMIT_CORE, &core);
+  signal(signum, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signum);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signum);
+  return 128 + signum;  // as a shell would report it, were the timer alive
 }
 
 timeval ReadMonotonicClock() {

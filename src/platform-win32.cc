@@ -332,6 +332,9 @@ bool CreateChild(const char* program, char* command_line, int /*argc*/,
 
 void WaitChild(ChildProcess* child) {
   WaitForSingleObject(ProcessHandle(*child), INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(ProcessHandle(*child), &code);
+  child->ending = static_cast<int>(code);
 }
 
 void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
@@ -352,6 +355,14 @@ void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
     *kernel = TreeTime(FromCount(tree.TotalKernelTime), *kernel);
     *user = TreeTime(FromCount(tree.TotalUserTime), *user);
   }
+}
+
+int PassOnInterrupt(const ChildProcess& child) {
+  // What Ctrl+C and Ctrl+Break end a console program with, and what a batch
+  // file's %errorlevel% or PowerShell's $LASTEXITCODE shows untimed.
+  return static_cast<DWORD>(child.ending) == STATUS_CONTROL_C_EXIT
+             ? child.ending
+             : 0;
 }
 
 timeval ReadMonotonicClock() {

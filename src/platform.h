@@ -23,11 +23,13 @@ struct timeval {
 
 // A started child. `id` is the platform's handle for it; `tree`, where not
 // 0, its handle for the child and every process the child starts, whose CPU
-// times it accounts together (a Windows job). The CPU times are filled in
-// by WaitChild where the platform hands them over at that point.
+// times it accounts together (a Windows job). WaitChild sets `ending`, how
+// it ended (a POSIX wait status, a Windows exit code), and the CPU times
+// where the platform hands them over at that point.
 struct ChildProcess {
   intptr_t id;
   intptr_t tree;
+  int ending;
   FILETIME kernel;
   FILETIME user;
 };
@@ -97,6 +99,13 @@ void WaitChild(ChildProcess* child);
 // The CPU time the ended child spent in kernel mode and in user mode: where
 // the platform accounts its whole process tree, the tree's.
 void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user);
+
+// What the timer ends with once its report is out: 0, unless an interrupt
+// (Ctrl+C; Ctrl+\ or Ctrl+Break) ended the child, which the caller must then
+// see as it would untimed, so that a script stops where it would: on POSIX
+// the timer ends itself by the same signal, on Windows it returns the
+// child's STATUS_CONTROL_C_EXIT.
+int PassOnInterrupt(const ChildProcess& child);
 
 // A monotonic, high-resolution clock reading, so that elapsed times survive
 // adjustments of the calendar clock.

@@ -168,9 +168,10 @@ Report ParseReport(const std::string& out) {
 }
 
 void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
-                      const char* what) {
-  EXPECT_EQ(outcome.exit_code, 0)
-      << what << (outcome.signal ? ": the timer was killed by a signal" : "");
+                      const char* what, const Ending& ending) {
+  EXPECT_EQ(outcome.exit_code, ending.exit_code) << what;
+  EXPECT_EQ(outcome.signal, ending.signal)
+      << what << ": the signal that ended the timer";
   const Report report = ParseReport(outcome.out);
   ASSERT_TRUE(report.found) << what << ": no report in:\n" << outcome.out;
   EXPECT_EQ(report.before, child_output) << what;
@@ -183,18 +184,23 @@ void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
     GTEST_SKIP() << "the CI runner starts its steps with Ctrl+C ignored, "
                     "which the timer and its child inherit";
   }
-  bool raised = false;
-  const Outcome outcome =
-      RunTamsor({Helper(), "println", "started", "sleep", "5"},
-                {"started", [event, &raised](long pid) {
-                   SleepFor(0.2);
-                   raised = Raise(event, pid);
-                 }});
   const char* name = event == ConsoleEvent::kBreak ? "Ctrl+Break" : "Ctrl+C";
-  ASSERT_TRUE(raised || UnderWine()) << name << " could not be raised";
-  if (!raised) GTEST_SKIP() << "Wine cannot raise " << name;
-  ExpectReportOnly(outcome, Eol("started\n"), name);
-  EXPECT_LT(ParseReport(outcome.out).wall, 4.5) << "the child should have died";
+  const std::vector<std::string> child = {Helper(), "println", "started",
+                                          "sleep", "5"};
+  Outcome runs[2];  // untimed, timed
+  for (Outcome& run : runs) {
+    bool raised = false;
+    const Trigger press = {"started", [event, &raised](long pid) {
+                             SleepFor(0.2);
+                             raised = Raise(event, pid);
+                           }};
+    run = &run == runs ? RunCommand(child, press) : RunTamsor(child, press);
+    ASSERT_TRUE(raised || UnderWine()) << name << " could not be raised";
+    if (!raised) GTEST_SKIP() << "Wine cannot raise " << name;
+    EXPECT_LT(run.seconds, 4.5) << name << ": the child should have died";
+  }
+  ExpectReportOnly(runs[1], Eol("started\n"), name,
+                   {runs[0].exit_code, runs[0].signal});
 }
 
 ScratchFolder::ScratchFolder(const std::vector<std::string>& names) {

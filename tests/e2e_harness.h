@@ -53,6 +53,17 @@ bool UnderWine();
 // parent reads as 255.
 extern const int kCannotRun;
 
+// The console's interrupts, as a user at the keyboard raises them for the
+// timer and its child: Ctrl+C and Ctrl+Break (Ctrl+\ on POSIX).
+enum class ConsoleEvent { kInterrupt, kBreak };
+
+// How a run of the timer ended: its exit status, or where a signal ended it
+// (POSIX), -1 and that signal.
+struct Ending {
+  int exit_code = 0;
+  int signal = 0;
+};
+
 // The text-mode line end of the timer's platform.
 std::string Eol(std::string text);
 
@@ -76,10 +87,6 @@ struct Trigger {
   std::string text;
   std::function<void(long)> action;
 };
-
-// The console's interrupts, as a user at the keyboard raises them for the
-// timer and its child: Ctrl+C and Ctrl+Break (Ctrl+\ on POSIX).
-enum class ConsoleEvent { kInterrupt, kBreak };
 
 // Raises `event` for every process of the timer `pid`'s process group (on
 // Windows, its console of its own); false when it could not.
@@ -149,11 +156,14 @@ struct Report {
 // The report is the last thing printed: a line break, then four lines.
 Report ParseReport(const std::string& out);
 
+// The child's output, then the report and nothing else, and the timer
+// ending as `ending` says.
 void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
-                      const char* what);
+                      const char* what, const Ending& ending = {});
 
-// Raises `event` while the helper child sleeps: the child dies of it, as it
-// would untimed, and the timer outlives it and reports.
+// Raises `event` while the helper child sleeps, untimed and then timed: the
+// child dies of it, and the timer outlives it, reports, and then ends as the
+// child ended untimed, so that its caller sees what it would see untimed.
 void ExpectConsoleEventEndsTheChild(ConsoleEvent event);
 
 // A scratch folder in the system's temporary folder with empty files of the

@@ -12,8 +12,9 @@
 //   sleep SECONDS     sleep
 //   spin SECONDS      keep the CPU busy in user mode until this process has
 //                     used SECONDS more CPU time, however loaded the machine
-//   cpu               print "cpu_ms=N", this process's own user + sys time
-//   exit CODE         exit with CODE
+//   cpu               print this process's own CPU time so far: "cpu_ms=N"
+//                     (user + sys), "user_ms=N" and "sys_ms=N"
+//   exit CODE         exit with CODE (decimal, or hex as 0xC000013A)
 //   raise SIGNAL      raise SIGNAL (SEGV, ABRT, INT, TERM; KILL on POSIX)
 //   ignore SIGNAL     ignore SIGNAL from here on
 //   grandchild SECS   start a detached copy that sleeps SECS, print its pid
@@ -81,20 +82,34 @@ void SleepSeconds(double seconds) {
 #endif
 }
 
-long long OwnCpuMilliseconds() {
+// This process's own CPU time so far, in microseconds of each kind.
+struct CpuTime {
+  long long user;
+  long long sys;
+};
+
+CpuTime OwnCpu() {
 #ifdef _WIN32
   FILETIME creation, exit, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-  auto ticks = [](const FILETIME& t) {
-    return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  auto us = [](const FILETIME& t) {
+    return ((static_cast<long long>(t.dwHighDateTime) << 32) |
+            t.dwLowDateTime) /
+           10;
   };
-  return (ticks(kernel) + ticks(user)) / 10000;
+  return {us(user), us(kernel)};
 #else
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+  auto us = [](const timeval& t) { return t.tv_sec * 1000000LL + t.tv_usec; };
+  return {us(usage.ru_utime), us(usage.ru_stime)};
 #endif
+}
+
+// Both kinds together, in whole milliseconds: what `spin` counts.
+long long OwnCpuMilliseconds() {
+  const CpuTime own = OwnCpu();
+  return (own.user + own.sys) / 1000;
 }
 
 volatile unsigned long long sink;
@@ -402,10 +417,15 @@ int main(int argc, char** argv) {
     } else if (op == "spin") {
       Spin(std::atof(Operand(argc, argv, ++i)));
     } else if (op == "cpu") {
-      std::printf("cpu_ms=%lld\n", OwnCpuMilliseconds());
+      // Each kind truncated as the timer truncates it.
+      const CpuTime own = OwnCpu();
+      std::printf("cpu_ms=%lld\nuser_ms=%lld\nsys_ms=%lld\n",
+                  (own.user + own.sys) / 1000, own.user / 1000, own.sys / 1000);
     } else if (op == "exit") {
       std::fflush(stdout);
-      return std::atoi(Operand(argc, argv, ++i));
+      // Any 32 bits: 0xC000013A is what Ctrl+C ends a Windows program with.
+      return static_cast<int>(
+          std::strtoul(Operand(argc, argv, ++i), nullptr, 0));
     } else if (op == "raise") {
       std::fflush(stdout);
       std::raise(SignalNamed(Operand(argc, argv, ++i)));

@@ -12,6 +12,15 @@
 
 namespace tamsor {
 
+// The CPU time a child that spun for `seconds` is charged at least: user and
+// sys each lose less than a millisecond to truncation.
+inline bool SpunFor(double seconds, const FILETIME& kernel,
+                    const FILETIME& user) {
+  const double charged =
+      Tamsor::FILETIME2Second(kernel) + Tamsor::FILETIME2Second(user);
+  return charged >= seconds - 0.0015;
+}
+
 // Runs the helper with `ops`; false when it could not be started.
 inline bool RunHelper(const std::vector<std::string>& ops, FILETIME* kernel,
                       FILETIME* user) {
