@@ -2,7 +2,7 @@
 # the system's, whose report is formatted by mingw-w64's exact printf
 # rather than whichever msvcrt.dll the machine has, and whose resources,
 # read back from the file, hold the project's version, LICENSE's copyright
-# line and a manifest that asks for UTF-8 arguments.
+# line and a manifest that asks for the UTF-8 code page.
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE headers
                 RESULT_VARIABLE failed)
 if(failed)

@@ -2,7 +2,7 @@
 # the Windows and C runtime headers under TAMSOR_WINDOWS_HEADERS (Wine's,
 # as Debian's libwine-dev installs them: /usr/include/wine/wine). CMake takes
 # clang-cl for MSVC, so this is the branch Visual Studio builds take. There
-# is no static C runtime or setargv.obj to link against here: only
+# is no static C runtime or wsetargv.obj to link against here: only
 # compiling is meant.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)

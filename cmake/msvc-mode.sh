@@ -4,7 +4,7 @@
 # Windows and C runtime headers of Debian's libwine-dev (installed with the
 # rest of tests/debian-packages; TAMSOR_WINDOWS_HEADERS may name another
 # folder holding windows/ and msvcrt/). Nothing is linked: no static C
-# runtime or setargv.obj exists here, so the link line is only read.
+# runtime or wsetargv.obj exists here, so the link line is only read.
 #   cmake/msvc-mode.sh [BUILD-FOLDER]   (relative to where it is run;
 #                                        build-msvc in the checkout if none)
 set -euo pipefail
@@ -27,13 +27,13 @@ for flag in " /W4 " " /WX " " -MT " " /Brepro " " -DWIN32_LEAN_AND_MEAN "; do
 done
 ! grep -q -- "__USE_MINGW_ANSI_STDIO\|-Wall" <<<"$commands" || fail "MinGW's or GCC's flags in the MSVC build"
 link=$(cat "$build/src/CMakeFiles/tamsor.dir/link.txt")
-for flag in " setargv.obj " " /MANIFEST:NO " " /Brepro "; do
+for flag in " wsetargv.obj " " /MANIFEST:NO " " /Brepro "; do
   grep -q -- "$flag" <<<"$link" || fail "tamsor.exe is linked without$flag"
 done
 
 echo "+ $(grep -o '"command": "[^"]*platform-win32.cc"' "$build/compile_commands.json" | cut -d'"' -f4)"
 make -C "$build" --no-print-directory tamsor_core
-make -C "$build/src" --no-print-directory main.obj tamsor.res
+make -C "$build/src" --no-print-directory main-win32.obj tamsor.res
 grep -qa "UTF-8</activeCodePage>" "$build/src/CMakeFiles/tamsor.dir/tamsor.rc.res" ||
   fail "the resources lack the manifest"
 
@@ -43,4 +43,4 @@ compile=${compile/ -MT / -MD }
 refusal=$(cd "$build/src" && ${compile/ -c -- / -Zs -- } 2>&1) && fail "a /MD build was not refused"
 grep -q "link the C runtime statically (/MT)" <<<"$refusal" || fail "/MD refused without the reason: $refusal"
 echo "msvc-mode: tamsor.exe's sources compile with clang-cl in MSVC mode (/W4 /WX -MT);" \
-  "setargv.obj and /MANIFEST:NO on its link line; /MD refused"
+  "wsetargv.obj and /MANIFEST:NO on its link line; /MD refused"

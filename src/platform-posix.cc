@@ -15,8 +15,23 @@
 #include <unistd.h>
 
 #include "platform.h"
+#include "tamsor.h"
 
 namespace tamsor {
+
+// The child gets the timer's own argument vector, so there is nothing to
+// assemble and no length but the kernel's.
+struct Command {
+  int argc;
+  char** argv;
+};
+
+struct Child {
+  pid_t pid;
+  int status;  // as wait4 gives it
+  FILETIME kernel;
+  FILETIME user;
+};
 
 namespace {
 
@@ -149,11 +164,11 @@ struct ChildStart {
 };
 
 // The vfork child's whole work, in a frame of its own below the timer's:
-// inlined into CreateChild, its locals (a path of PATH_MAX bytes) could
+// inlined into StartChild, its locals (a path of PATH_MAX bytes) could
 // share stack slots with what the timer reads once vfork returns. It writes
 // nothing of the timer's but `start->failed` and the two argv slots a shell
 // borrows.
-[[noreturn]] __attribute__((noinline)) void StartChild(ChildStart* start) {
+[[noreturn]] __attribute__((noinline)) void ExecInChild(ChildStart* start) {
   ResetCaughtSignals();
   if (start->sigchld) sigaction(SIGCHLD, start->sigchld, nullptr);
   SetKernelMask(SIG_SETMASK, &start->mask, nullptr);
@@ -164,27 +179,19 @@ struct ChildStart {
 
 }  // namespace
 
-bool ChildTakesOneLine() { return false; }
-
 int ConsoleBreakSignal() { return SIGQUIT; }
 
-// Batch files are Windows' own: here a .bat is a script like any other.
-Found FindBatchFile(const char* /*name*/, BatchFile* /*found*/) {
-  return Found::kNothing;
+Command* PrepareCommand(int argc, char** argv) {
+  static Command command;
+  command = Command{argc, argv};
+  return &command;
 }
 
-// The child gets the bytes themselves, and messages show them so.
-char** ArgumentsInUtf8(int /*argc*/, char** argv) { return argv; }
-
-const char* AsGiven(const char* text, char* /*out*/, size_t /*size*/) {
-  return text;
-}
-
-bool CreateChild(const char* /*program*/, char* /*command_line*/, int argc,
-                 char** argv, ChildProcess* child) {
-  *child = ChildProcess{};
+Child* StartChild(Command* command) {
+  const int argc = command->argc;
+  char** const argv = command->argv;
   // No program named: nothing to try.
-  if (argc < 2) return false;
+  if (argc < 2) return nullptr;
   // Were SIGCHLD ignored, as a caller may hand it down, the kernel would
   // reap the child itself and its CPU times would be lost. The child gets
   // the caller's setting back.
@@ -207,41 +214,46 @@ bool CreateChild(const char* /*program*/, char* /*command_line*/, int argc,
   // child shares the timer's memory until exec, which is how a failed exec
   // is reported back.
   const pid_t pid = vfork();
-  if (pid == 0) StartChild(&start);
+  if (pid == 0) ExecInChild(&start);
   // A shell run for a script borrowed these slots.
   argv[0] = saved[0];
   argv[1] = saved[1];
   SetKernelMask(SIG_SETMASK, &timer_mask, nullptr);
-  if (pid < 0) return false;
+  if (pid < 0) return nullptr;
   if (start.failed) {
     Reap(pid);
-    return false;
+    return nullptr;
   }
-  child->id = pid;
-  return true;
+  static Child child;
+  child = Child{pid, 0, {}, {}};
+  return &child;
 }
 
-void WaitChild(ChildProcess* child) {
+void PrintCannotRun(const Command& command) {
+  PrintCannotRun(command.argc, command.argv);
+}
+
+void WaitChild(Child* child) {
   int status = 0;
   struct rusage usage {};
   pid_t ended;
   do {
-    ended = wait4(static_cast<pid_t>(child->id), &status, 0, &usage);
+    ended = wait4(child->pid, &status, 0, &usage);
   } while (ended < 0 && errno == EINTR);
   if (ended < 0) usage = rusage{};
-  child->ending = ended < 0 ? 0 : status;
+  child->status = ended < 0 ? 0 : status;
   child->kernel = ToFileTime(usage.ru_stime);
   child->user = ToFileTime(usage.ru_utime);
 }
 
-void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
+void ChildTimes(const Child& child, FILETIME* kernel, FILETIME* user) {
   *kernel = child.kernel;
   *user = child.user;
 }
 
-int PassOnInterrupt(const ChildProcess& child) {
-  if (!WIFSIGNALED(child.ending)) return 0;
-  const int signum = WTERMSIG(child.ending);
+int PassOnInterrupt(const Child& child) {
+  if (!WIFSIGNALED(child.status)) return 0;
+  const int signum = WTERMSIG(child.status);
   if (signum != SIGINT && signum != SIGQUIT) return 0;
   // The child's end is what is passed on, not a core file of the timer's.
   struct rlimit core {};

@@ -1,5 +1,5 @@
-// Windows: the child is created from the assembled command line, which its
-// own start-up splits back into arguments.
+// Windows: the child is created from one command line, which its own
+// start-up splits back into arguments; a batch file's runs through cmd.exe.
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -26,17 +26,8 @@
 #error "build tamsor.exe with MinGW-w64 or MSVC (or clang-cl)"
 #endif
 
-#include "command-line.h"
-#include "platform.h"
+#include "platform-win32.h"
 #include "tamsor.h"
-
-#if defined(__MINGW32__)
-// Have MinGW's start-up expand wildcards in the arguments (MSVC links
-// setargv.obj for that instead).
-extern "C" {
-int _dowildcard = -1;
-}
-#endif
 
 namespace tamsor {
 
@@ -50,8 +41,9 @@ FILETIME FromCount(const LARGE_INTEGER& count) {
   return FILETIME{count.LowPart, static_cast<uint32_t>(count.HighPart)};
 }
 
-HANDLE ProcessHandle(const ChildProcess& child) {
-  return reinterpret_cast<HANDLE>(child.id);
+uint64_t Ticks(const FILETIME& count) {
+  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
+         count.dwLowDateTime;
 }
 
 // Whether a Windows call that fills a buffer of `size` succeeded: it returns
@@ -149,26 +141,42 @@ bool HasPeSignature(HANDLE file, const unsigned char* head) {
          read == sizeof signature && memcmp(signature, "PE\0\0", 4) == 0;
 }
 
-Kind ReadKind(const wchar_t* path) {
-  const HANDLE file =
-      CreateFileW(path, GENERIC_READ,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Kind::kUnreadable;
+Kind KindOf(HANDLE file) {
   unsigned char head[64] = {};  // the MZ header
   DWORD read = 0;
-  Kind kind = Kind::kUnreadable;
-  if (ReadFile(file, head, sizeof head, &read, nullptr)) {
-    if (read < 2 || head[0] != 'M' || head[1] != 'Z') {
-      kind = Kind::kOther;
-    } else {
-      kind = read == sizeof head && HasPeSignature(file, head)
-                 ? Kind::kProgram
-                 : Kind::kNoProgram;
-    }
+  if (!ReadFile(file, head, sizeof head, &read, nullptr)) {
+    return Kind::kUnreadable;
+  }
+  if (read < 2 || head[0] != 'M' || head[1] != 'Z') return Kind::kOther;
+  return read == sizeof head && HasPeSignature(file, head) ? Kind::kProgram
+                                                           : Kind::kNoProgram;
+}
+
+// Reads what the file at `path` is. A program image stays open in `*held`,
+// sharing reading only, from the moment it is read until it is started: a
+// file put in its place in between would be started as examined, a batch
+// file as a program. (Windows itself refuses to start an image that is open
+// for writing, so this refuses nothing it would start.) Where another
+// process has it open for writing, it is read with all sharing: a batch
+// file needs no hold, its line being safe whatever the file turns into.
+Kind ReadKind(const wchar_t* path, HANDLE* held) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool holding = file != INVALID_HANDLE_VALUE;
+  if (!holding && GetLastError() == ERROR_SHARING_VIOLATION) {
+    file = CreateFileW(path, GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return Kind::kUnreadable;
+  Kind kind = KindOf(file);
+  if (kind == Kind::kProgram && holding) {
+    *held = file;
+    return kind;
   }
   CloseHandle(file);
-  return kind;
+  // An image open for writing elsewhere: Windows would not start it.
+  return kind == Kind::kProgram ? Kind::kUnreadable : kind;
 }
 
 // `wide` in UTF-8, refusing what is no valid UTF-16.
@@ -177,191 +185,275 @@ bool ToUtf8(const wchar_t* wide, char* out, size_t size) {
                              static_cast<int>(size), nullptr, nullptr) > 0;
 }
 
-// UTF-8 `text` in UTF-16, as process creation gets it from a UTF-8 code
-// page.
+// UTF-8 `text` in UTF-16.
 bool FromUtf8(const char* text, wchar_t* out, size_t size) {
   return MultiByteToWideChar(CP_UTF8, 0, text, -1, out,
                              static_cast<int>(size)) > 0;
 }
 
-// Whether the arguments arrive in UTF-8 already: the manifest is honoured.
-bool InUtf8() { return GetACP() == CP_UTF8; }
-
-// Appends `arg` (ANSI code page) in UTF-8 to the `*used` bytes of `out`,
-// which holds `size`; false where it does not fit.
-bool AppendUtf8(const char* arg, char* out, size_t size, size_t* used) {
+// `text`, in UTF-8, as the console shows the arguments: in the ANSI code
+// page, where that is not UTF-8 (no manifest honoured), with no look-alikes:
+// a character the code page lacks shows as '?'. For messages.
+const char* AsGiven(const char* text) {
   static wchar_t wide[kCommandBufferSize];
-  if (*used >= size ||
-      MultiByteToWideChar(CP_ACP, 0, arg, -1, wide, kCommandBufferSize) == 0) {
+  static char shown[3 * kCommandBufferSize];
+  if (GetACP() == CP_UTF8 || !FromUtf8(text, wide, kCommandBufferSize) ||
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, shown,
+                          sizeof shown, nullptr, nullptr) == 0) {
+    return text;
+  }
+  return shown;
+}
+
+// Prints the message for `fault`, the line and the path shown as the
+// arguments are.
+void Refuse(LineFault fault, const char* line, const char* path, int argc,
+            char* const* argv) {
+  static char shown_line[3 * kCommandBufferSize];
+  snprintf(shown_line, sizeof shown_line, "%s", AsGiven(line));
+  const char* shown_path = path ? AsGiven(path) : nullptr;
+  PrintLineFault(fault, shown_line, shown_path, argc, argv);
+}
+
+// The command for a batch file's name: where the file found is a program,
+// started by its path, held; else the line that has the system's cmd.exe
+// run exactly that batch file. Prints why and returns false where nothing
+// may run.
+bool PrepareBatchFile(int argc, char** argv, char* line, Command* command) {
+  // Both in UTF-8 for the line, and of Windows' longest.
+  static char cmd[3 * kPathSize];
+  static char path[3 * kPathSize];
+  static wchar_t name[kPathSize];
+  const UINT length = GetSystemDirectoryW(command->program, kPathSize - 8);
+  if (!Fits(length, kPathSize - 8) || !FromUtf8(argv[1], name, kPathSize)) {
+    PrintCannotRun(AsGiven(line));
     return false;
   }
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, wide, -1, out + *used,
-                          static_cast<int>(size - *used), nullptr, nullptr);
-  *used += static_cast<size_t>(n);
-  return n > 0;
+  wmemcpy(command->program + length, L"\\cmd.exe", 9);
+  static wchar_t found[kPathSize];
+  const Found kind = FindBatchFile(name, found, &command->held);
+  if (kind == Found::kProgram) {
+    wmemcpy(command->program, found, kPathSize);
+    return true;
+  }
+  if (kind == Found::kNothing || !ToUtf8(command->program, cmd, sizeof cmd) ||
+      !ToUtf8(found, path, sizeof path)) {
+    PrintCannotRun(AsGiven(line));
+    return false;
+  }
+  const LineFault fault =
+      PrepareBatchLine(cmd, path, argc, argv, line, kCommandBufferSize);
+  if (fault == LineFault::kNone) return true;
+  Refuse(fault, line, path, argc, argv);
+  return false;
 }
 
 // A job of the run's own, which accounts the CPU time of the child and of
-// every process it starts. Breakaway is allowed, as it is untimed, and no
-// other limit is set: no kill on close, so that what the command leaves
-// running goes on after the timer. Not inheritable. Null where none can be
-// had as such.
+// every process it starts. Not inheritable, and no limit set but one: no
+// kill on close, so that what the command leaves running goes on after the
+// timer. A process may leave it (CREATE_BREAKAWAY_FROM_JOB) where it could
+// leave the job the timer runs in, or the timer runs in none: a command's
+// request then succeeds or fails as it would untimed. Null where none can
+// be had as such.
 HANDLE CreateTreeJob() {
-  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job) return nullptr;
+  BOOL in_job = FALSE;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
   ZeroMemory(&limits, sizeof limits);
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  if (!IsProcessInJob(GetCurrentProcess(), nullptr, &in_job) ||
+      (in_job &&
+       !QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation,
+                                  &limits, sizeof limits, nullptr))) {
+    return nullptr;  // whether a command may leave cannot be told
+  }
+  const DWORD leaves =
+      JOB_OBJECT_LIMIT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  const bool may_leave =
+      !in_job || (limits.BasicLimitInformation.LimitFlags & leaves) != 0;
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags =
+      may_leave ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
   if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
                               sizeof limits)) {
     return job;
   }
-  // A child that asked to leave it would fail to start.
   CloseHandle(job);
   return nullptr;
 }
 
-// Lets the suspended child run, in `job` where it can be assigned to it (not
-// on Windows 7, say, where the timer itself runs in a job), so that not one
-// instruction of it runs outside. Sets `tree` to the job it runs in. A child
-// that cannot be resumed is ended: it must never be waited for suspended.
-bool ResumeInJob(const PROCESS_INFORMATION& process, HANDLE job,
-                 ChildProcess* child) {
+FILETIME Larger(const FILETIME& a, const FILETIME& b) {
+  return Ticks(a) >= Ticks(b) ? a : b;
+}
+
+}  // namespace
+
+char** ArgumentsInUtf8(int argc, wchar_t** argv, FILE* out) {
+  // Each argument takes at least its bytes and a space in the line, so
+  // whatever does not fit here would not fit in the line either.
+  static char text[kCommandBufferSize];
+  static char* args[kCommandBufferSize / 2 + 2];
+  static char timer[] = "tamsor";
+  constexpr size_t kMost = sizeof args / sizeof *args - 1;
+  if (argc < 0 || static_cast<size_t>(argc) > kMost) {
+    PrintTooLong(out);
+    return nullptr;
+  }
+  bool valid = true;
+  size_t used = 0;
+  for (int i = 0; i < argc; ++i) {
+    args[i] = i == 0 ? timer : text + used;
+    if (i == 0) continue;
+    const int room = static_cast<int>(sizeof text - used);
+    int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1,
+                                text + used, room, nullptr, nullptr);
+    if (n == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) {
+      // Kept, a lone surrogate as U+FFFD, only to show the command.
+      valid = false;
+      n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, text + used, room,
+                              nullptr, nullptr);
+    }
+    if (n == 0) {
+      PrintTooLong(out);
+      return nullptr;
+    }
+    used += static_cast<size_t>(n);
+  }
+  args[argc] = nullptr;
+  if (valid) return args;
+  static char line[kCommandBufferSize];
+  if (AssembleCommandLine(argc, args, line, sizeof line)) {
+    PrintCannotRun(AsGiven(line), out);
+  } else {
+    PrintTooLong(out);
+  }
+  return nullptr;
+}
+
+Found FindBatchFile(const wchar_t* name, wchar_t* path, HANDLE* held) {
+  static char narrow[3 * kPathSize];
+  *held = nullptr;
+  if (*name == L'\0' || !ToUtf8(name, narrow, sizeof narrow)) {
+    return Found::kNothing;
+  }
+  Entry entry = Entry::kNone;
+  if (TakenAsItStands(narrow)) {
+    entry = EntryIn(L"", 0, name, path);
+  } else {
+    entry = FindAheadOfPath(name, path);
+    if (entry == Entry::kNone) entry = FindOnPath(name, path);
+  }
+  const Kind kind =
+      entry == Entry::kFile ? ReadKind(path, held) : Kind::kUnreadable;
+  if (kind == Kind::kProgram) return Found::kProgram;
+  return kind == Kind::kOther ? Found::kBatchFile : Found::kNothing;
+}
+
+Command* PrepareCommand(int argc, char** argv) {
+  static Command command;
+  static char line[kCommandBufferSize];
+  command.program[0] = L'\0';
+  command.held = nullptr;
+  LineFault fault = PrepareCommandLine(argc, argv, line, sizeof line);
+  if (fault != LineFault::kNone) {
+    Refuse(fault, line, nullptr, argc, argv);
+    return nullptr;
+  }
+  if (RunsABatchFile(argc, argv) &&
+      !PrepareBatchFile(argc, argv, line, &command)) {
+    return nullptr;
+  }
+  snprintf(command.shown, sizeof command.shown, "%s", AsGiven(line));
+  // The line in UTF-16, as the child would get it untimed.
+  if (!FromUtf8(line, command.line, kCommandBufferSize)) {
+    PrintTooLong();
+    return nullptr;
+  }
+  return &command;
+}
+
+bool CreateSuspended(Command* command, PROCESS_INFORMATION* process) {
+  ZeroMemory(process, sizeof *process);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  const bool created = CreateProcessW(
+      command->program[0] ? command->program : nullptr, command->line, nullptr,
+      nullptr, TRUE, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr,
+      &startup, process);
+  if (command->held) {
+    CloseHandle(command->held);
+    command->held = nullptr;
+  }
+  return created;
+}
+
+bool RunInJob(const PROCESS_INFORMATION& process, HANDLE job, Child* child) {
+  *child = Child{process.hProcess, nullptr, 0};
+  // Not on Windows 7, say, where the timer itself runs in a job.
   if (job && AssignProcessToJobObject(job, process.hProcess)) {
-    child->tree = reinterpret_cast<intptr_t>(job);
+    child->job = job;
   } else if (job) {
     CloseHandle(job);
   }
+  // A child that cannot be resumed is ended: it must never be waited for
+  // suspended.
   if (ResumeThread(process.hThread) != static_cast<DWORD>(-1)) return true;
   TerminateProcess(process.hProcess, 1);
   return false;
 }
 
-}  // namespace
+Child* StartChild(Command* command) {
+  static Child child;
+  const HANDLE job = CreateTreeJob();
+  PROCESS_INFORMATION process;
+  if (!CreateSuspended(command, &process)) {
+    if (job) CloseHandle(job);
+    return nullptr;
+  }
+  // Both handles stay open until the timer exits.
+  return RunInJob(process, job, &child) ? &child : nullptr;
+}
 
-bool ChildTakesOneLine() { return true; }
+void PrintCannotRun(const Command& command) { PrintCannotRun(command.shown); }
+
+void TreeTimes(const ::FILETIME& own_kernel, const ::FILETIME& own_user,
+               const JOBOBJECT_BASIC_ACCOUNTING_INFORMATION* tree,
+               FILETIME* kernel, FILETIME* user) {
+  *kernel = FromWindows(own_kernel);
+  *user = FromWindows(own_user);
+  if (!tree) return;
+  *kernel = Larger(FromCount(tree->TotalKernelTime), *kernel);
+  *user = Larger(FromCount(tree->TotalUserTime), *user);
+}
 
 int ConsoleBreakSignal() { return SIGBREAK; }
 
-// The search CreateProcess makes for a program, so that the batch file that
-// runs is the one Windows would run, not one cmd.exe finds by its own order.
-Found FindBatchFile(const char* name, BatchFile* found) {
-  static wchar_t wide_name[kPathSize];
-  static wchar_t path[kPathSize];
-  static wchar_t cmd[kPathSize];
-  const UINT length = GetSystemDirectoryW(cmd, kPathSize - 8);
-  if (!Fits(length, kPathSize - 8) || *name == '\0' ||
-      !FromUtf8(name, wide_name, kPathSize)) {
-    return Found::kNothing;
-  }
-  wmemcpy(cmd + length, L"\\cmd.exe", 9);
-  Entry entry = Entry::kNone;
-  if (TakenAsItStands(name)) {
-    entry = EntryIn(L"", 0, wide_name, path);
-  } else {
-    entry = FindAheadOfPath(wide_name, path);
-    if (entry == Entry::kNone) entry = FindOnPath(wide_name, path);
-  }
-  const Kind kind = entry == Entry::kFile ? ReadKind(path) : Kind::kUnreadable;
-  if (kind == Kind::kUnreadable || kind == Kind::kNoProgram ||
-      !ToUtf8(cmd, found->cmd, sizeof found->cmd) ||
-      !ToUtf8(path, found->path, sizeof found->path)) {
-    return Found::kNothing;
-  }
-  return kind == Kind::kProgram ? Found::kProgram : Found::kBatchFile;
+void WaitChild(Child* child) {
+  WaitForSingleObject(child->process, INFINITE);
+  GetExitCodeProcess(child->process, &child->exit_code);
 }
 
-char** ArgumentsInUtf8(int argc, char** argv) {
-  if (InUtf8()) return argv;
-  // Each argument takes at least its bytes and a space in the line, so
-  // whatever does not fit here would not fit in the line either.
-  static char text[kCommandBufferSize];
-  static char* args[kCommandBufferSize / 2 + 2];
-  constexpr size_t kMost = sizeof args / sizeof *args - 1;
-  if (argc < 1) return argv;
-  if (static_cast<size_t>(argc) > kMost) return nullptr;
-  size_t used = 0;
-  args[0] = argv[0];
-  for (int i = 1; i < argc; ++i) {
-    args[i] = text + used;
-    if (!AppendUtf8(argv[i], text, sizeof text, &used)) return nullptr;
-  }
-  args[argc] = nullptr;
-  return args;
-}
-
-const char* AsGiven(const char* text, char* out, size_t size) {
-  static wchar_t wide[kPathSize];
-  // No look-alikes: a character the code page lacks shows as '?'.
-  if (InUtf8() || !FromUtf8(text, wide, kPathSize) ||
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out,
-                          static_cast<int>(size), nullptr, nullptr) == 0) {
-    return text;
-  }
-  return out;
-}
-
-bool CreateChild(const char* program, char* command_line, int /*argc*/,
-                 char** /*argv*/, ChildProcess* child) {
-  *child = ChildProcess{};
-  // The line and the file in UTF-16, as the child would get them untimed.
-  static wchar_t application[kPathSize];
-  static wchar_t line[kCommandBufferSize];
-  if ((program && !FromUtf8(program, application, kPathSize)) ||
-      !FromUtf8(command_line, line, kCommandBufferSize)) {
-    return false;
-  }
-  PROCESS_INFORMATION process;
-  ZeroMemory(&process, sizeof process);
-  STARTUPINFOW startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  // Suspended until it is in the job.
-  const HANDLE job = CreateTreeJob();
-  // Both handles stay open until the timer exits.
-  if (!CreateProcessW(program ? application : nullptr, line, nullptr, nullptr,
-                      TRUE, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr,
-                      nullptr, &startup, &process)) {
-    if (job) CloseHandle(job);
-    return false;
-  }
-  child->id = reinterpret_cast<intptr_t>(process.hProcess);
-  return ResumeInJob(process, job, child);
-}
-
-void WaitChild(ChildProcess* child) {
-  WaitForSingleObject(ProcessHandle(*child), INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(ProcessHandle(*child), &code);
-  child->ending = static_cast<int>(code);
-}
-
-void ChildTimes(const ChildProcess& child, FILETIME* kernel, FILETIME* user) {
+void ChildTimes(const Child& child, FILETIME* kernel, FILETIME* user) {
   ::FILETIME creation{};
   ::FILETIME exit{};
-  ::FILETIME kernel_time{};
-  ::FILETIME user_time{};
-  GetProcessTimes(ProcessHandle(child), &creation, &exit, &kernel_time,
-                  &user_time);
-  *kernel = FromWindows(kernel_time);
-  *user = FromWindows(user_time);
+  ::FILETIME own_kernel{};
+  ::FILETIME own_user{};
+  GetProcessTimes(child.process, &creation, &exit, &own_kernel, &own_user);
   // The job's totals count its processes still running up to now.
   JOBOBJECT_BASIC_ACCOUNTING_INFORMATION tree;
-  if (child.tree &&
-      QueryInformationJobObject(reinterpret_cast<HANDLE>(child.tree),
-                                JobObjectBasicAccountingInformation, &tree,
-                                sizeof tree, nullptr)) {
-    *kernel = TreeTime(FromCount(tree.TotalKernelTime), *kernel);
-    *user = TreeTime(FromCount(tree.TotalUserTime), *user);
-  }
+  const bool accounted =
+      child.job &&
+      QueryInformationJobObject(child.job, JobObjectBasicAccountingInformation,
+                                &tree, sizeof tree, nullptr);
+  TreeTimes(own_kernel, own_user, accounted ? &tree : nullptr, kernel, user);
 }
 
-int PassOnInterrupt(const ChildProcess& child) {
+int PassOnInterrupt(const Child& child) {
   // What Ctrl+C and Ctrl+Break end a console program with, and what a batch
   // file's %errorlevel% or PowerShell's $LASTEXITCODE shows untimed.
-  return static_cast<DWORD>(child.ending) == STATUS_CONTROL_C_EXIT
-             ? child.ending
+  return child.exit_code == STATUS_CONTROL_C_EXIT
+             ? static_cast<int>(child.exit_code)
              : 0;
 }
 

@@ -13,6 +13,38 @@ void PrintHelp(FILE* out) {
   fprintf(out, "Usage:   tamsor [program arguments]\n");
 }
 
+void PutVisibly(const char* text, FILE* out) {
+  for (; *text; ++text) {
+    const unsigned char byte = static_cast<unsigned char>(*text);
+    if (*text == '\n') {
+      fputs("\\n", out);
+    } else if (*text == '\r') {
+      fputs("\\r", out);
+    } else if ((byte < 0x20 && *text != '\t') || byte == 0x7F) {
+      fprintf(out, "\\x%02X", byte);
+    } else {
+      fputc(*text, out);
+    }
+  }
+}
+
+void PrintCannotRun(const char* line, FILE* out) {
+  fputs("Cannot run the command [ ", out);
+  PutVisibly(line, out);
+  fputs(" ]\n", out);
+}
+
+void PrintCannotRun(int argc, char* const* argv, FILE* out) {
+  fputs("Cannot run the command [ ", out);
+  for (int i = 1; i < argc; ++i) {
+    const bool quote = *argv[i] == '\0' || strpbrk(argv[i], " \t");
+    if (quote) fputc('"', out);
+    PutVisibly(argv[i], out);
+    fputs(quote ? "\" " : " ", out);
+  }
+  fputs(" ]\n", out);
+}
+
 bool FinishOutput(FILE* out, FILE* err) {
   const int error = fflush(out) == 0 ? 0 : errno;
   if (error == 0 && !ferror(out)) return true;
@@ -51,19 +83,6 @@ void ProcessSignal() {
 // for the child when it starts, so the child reacts as it would untimed.
 void BlockTermSignal(int) {}
 
-namespace {
-
-uint64_t Ticks(const FILETIME& count) {
-  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
-         count.dwLowDateTime;
-}
-
-}  // namespace
-
-FILETIME TreeTime(const FILETIME& tree, const FILETIME& own) {
-  return Ticks(tree) >= Ticks(own) ? tree : own;
-}
-
 timeval Tamsor::earlyt;
 timeval Tamsor::latet;
 double Tamsor::walltime;
@@ -86,7 +105,9 @@ double Tamsor::ElapsedSeconds(const timeval& early, const timeval& late) {
 }
 
 double Tamsor::FILETIME2Second(const FILETIME& count) {
-  const uint64_t milliseconds = Ticks(count) / 10000;
+  const uint64_t ticks =
+      (static_cast<uint64_t>(count.dwHighDateTime) << 32) | count.dwLowDateTime;
+  const uint64_t milliseconds = ticks / 10000;
   return static_cast<double>(milliseconds / 1000) +
          static_cast<double>(milliseconds % 1000) / 1000.0;
 }

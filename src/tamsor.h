@@ -1,5 +1,5 @@
-// The timer's portable logic: help text, signal shield and the timing
-// record with its report. The child's command line is in command-line.h.
+// The timer's portable logic: the run's fixed sequence, the help text and
+// messages, the signal shield and the timing record with its report.
 #ifndef TAMSOR_TAMSOR_H_
 #define TAMSOR_TAMSOR_H_
 
@@ -12,8 +12,28 @@ namespace tamsor {
 
 // The exit status when what tamsor printed could not be written.
 constexpr int kExitNotWritten = 1;
+// The exit status when the command cannot be run.
+constexpr int kExitCannotRun = -1;
+
+// The whole run: the help text, or the command argv[1] .. argv[argc-1]
+// timed. Each platform's entry point hands the arguments over in UTF-8.
+int Main(int argc, char** argv);
 
 void PrintHelp(FILE* out = stdout);
+
+// Writes `text` on one line: a control character (below 0x20 but tab, and
+// 0x7F) as \n, \r or \xHH, everything else as it is. A message is one line
+// whatever the arguments hold, so nothing after it can pass for a report.
+void PutVisibly(const char* text, FILE* out);
+
+// "Cannot run the command [ LINE ]", LINE the command line as assembled.
+void PrintCannotRun(const char* line, FILE* out = stdout);
+
+// The same for a command that is a vector, argv[1] .. argv[argc-1], each
+// argument as a user would quote it (in double quotes where it is empty or
+// holds a space or a tab) and followed by a space, written piece by piece,
+// so however long it is.
+void PrintCannotRun(int argc, char* const* argv, FILE* out = stdout);
 
 // Flushes `out`; where that or an earlier write failed, says why on `err`
 // and returns false.
@@ -22,11 +42,6 @@ bool FinishOutput(FILE* out = stdout, FILE* err = stderr);
 // Shields the timer against interrupt and termination signals for the run.
 void ProcessSignal();
 void BlockTermSignal(int);
-
-// A CPU-time count for the child's whole process tree: the tree's, but
-// never less than the child alone was charged, so that an accounting that
-// counts short (or nothing) cannot lower the figure.
-FILETIME TreeTime(const FILETIME& tree, const FILETIME& own);
 
 // The timing record of the one run. Never instantiated.
 class Tamsor {

@@ -22,20 +22,29 @@ const char kRefusal[] =
     "Cannot run the command: its command line is longer than 32766 "
     "characters\n";
 
-TEST(EndToEndWindows, ChildGetsTheAssembledLineByteForByte) {
+// Bare and timed, a program gets the same arguments: its start-up splits
+// the line the timer joins back into exactly what the timer was given.
+TEST(EndToEndWindows, AProgramGetsEachArgumentAsGiven) {
   // Not for POSIX: a POSIX child gets a vector, not a line.
-  const Outcome outcome = RunTamsor({Helper(), "args", "two words", "",
-                                     "tab\there", "q\"uote", "back\\slash\\"});
-  const Report report = ParseReport(outcome.out);
-  ASSERT_TRUE(report.found) << outcome.out;
-  EXPECT_EQ(outcome.exit_code, 0);
-  const std::string tail =
-      "\" args \"two words\" \"\" \"tab\there\" q\"uote back\\slash\\ >";
-  const size_t at = report.before.find("line=<");
-  ASSERT_NE(at, std::string::npos) << report.before;
-  const std::string line =
-      report.before.substr(at, report.before.find("\r\n", at) - at);
-  EXPECT_EQ(line, "line=<\"" + Helper() + tail);
+  const struct {
+    std::vector<std::string> command;
+    std::string untimed;  // where not as the harness starts it bare
+  } cases[] = {
+      {{Helper(), "wargs", "two words", "", "tab\there", "q\"uote",
+        "back\\slash\\", "-DVER=\"1.0\"", "x\\\"y", "\\\\\"", "\"\"", "a b\\",
+        "file\" --delete-all \"x"},
+       ""},
+      // Typed in cmd.exe as `cmd /c echo \"hi\"`, which starts cmd.exe with
+      // that very line: echo prints what follows it as it stands (timed, up
+      // to the space that ends the timer's line).
+      {{"cmd", "/c", "echo", "\"hi\""}, Eol("\\\"hi\\\" \n")},
+  };
+  for (const auto& c : cases) {
+    const std::string untimed =
+        c.untimed.empty() ? RunCommand(c.command).out : c.untimed;
+    ASSERT_NE(untimed, "") << c.command[0];
+    ExpectReportOnly(RunTamsor(c.command), untimed, c.command[0].c_str());
+  }
 }
 
 // A Unicode program reads the line as UTF-16: bare and timed it must see
@@ -66,6 +75,8 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
        {},
        "<>\n<0061 0009 0062>\n<0043 003a 005c 0061 0020 0062 005c>\n"
        "<0061 0066 0074 0065 0072>"},
+      // The ANSI code page would make it "a"b c", two arguments.
+      {"a full-width quote", {"ａ＂b c"}, {}, "<ff41 ff02 0062 0020 0063>"},
       // In code page 932 the second byte of both letters is a \.
       {"double-byte letters, a real trailing backslash, cmd.exe syntax",
        {"表", "a 表", "能\\", "a&echo.INJECTED"},
@@ -74,9 +85,10 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
        "002e 0049 004e 004a 0045 0043 0054 0045 0044>",
        true},
   };
-  // Where the code page is 932 (a run of its own under Wine, in Wine's
-  // ja_JP locale), the timer without its manifest gets those too, and hands
-  // them on to a %* shim under a name Windows tidies to x.bat.
+  // The timer without its manifest, as Windows before 10 1903 runs it in
+  // the ANSI code page, reads its arguments as the timer does. Where that
+  // is 932 (a run of its own under Wine, in Wine's ja_JP locale), it hands
+  // them on to a %* shim under a name Windows tidies to x.bat too.
   const bool dbcs = GetACP() == 932;
   if (Env("TAMSOR_CODE_PAGE") == "932") {
     ASSERT_TRUE(dbcs) << "code page " << GetACP();
@@ -93,13 +105,21 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     if (c.files.empty()) {
       EXPECT_EQ(RunCommand(args).out, expected) << c.name << ", bare";
     }
-    if (!c.in_932 || !dbcs) continue;
     args.insert(args.begin(), Env("TAMSOR_ANSI_EXE"));
-    ExpectReportOnly(RunCommand(args, {}, shim.path()), expected, "932");
+    ExpectReportOnly(RunCommand(args, {}, folder.path()), expected,
+                     (c.name + std::string(", no manifest")).c_str());
+    if (!c.in_932 || !dbcs) continue;
     args.erase(args.begin() + 1, args.begin() + 3);
     args.insert(args.begin() + 1, "x.bat\\表..\\..");
     ExpectReportOnly(RunCommand(args, {}, shim.path()), expected, "932 shim");
   }
+  if (!dbcs) return;
+  // In 932 the ANSI form of ¥ is the byte of \: another file.
+  shim.Add("sub/x.bat", "@echo WRONG\r\n", false);
+  shim.Add("sub¥x.bat", "@echo right\r\n", false);
+  ExpectReportOnly(
+      RunCommand({Env("TAMSOR_ANSI_EXE"), "sub¥x.bat"}, {}, shim.path()),
+      "right\r\n", "¥ in 932");
 }
 
 TEST(EndToEndWindows, WildcardExpansionPastTheLimitIsRefused) {
@@ -333,11 +353,16 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   ExpectOutcomes({{"..\\ not searched", {"..\\up.bat"}, "up\r\n", true, true}},
                  folder.path() + "\\sub");
   // Where Windows reads paths in the ANSI code page (no UTF-8 manifest), a
-  // lookup that read them so would take the folder ａ (U+FF41) for a; the
-  // arguments are in that code page (1252 here).
+  // lookup that read them so would take the folder ａ (U+FF41) for a, and
+  // arguments so read would take ｘ.bat for x.bat (1252 here).
   ScratchFolder ansi({});
   ansi.Add("\uff41/t.bat", "@echo right [%1]\r\n", false);
   ansi.Add("a/t.bat", "@echo WRONG\r\n", false);
+  ansi.Add("\uff41/\uff58.bat", "@echo full-width\r\n", false);
+  ansi.Add("\uff41/x.bat", "@echo WRONG\r\n", false);
+  ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "\uff58.bat"}, {},
+                              ansi.path() + "/\uff41"),
+                   "full-width\r\n", "a full-width name");
   ExpectReportOnly(RunCommand({Env("TAMSOR_ANSI_EXE"), "t.bat", "é"}, {},
                               ansi.path() + "/\uff41"),
                    "right [\"\xe9\"]\r\n", "the timer without its manifest");
@@ -371,6 +396,17 @@ TEST(EndToEndWindows, TheCommandsProcessesRunInAJobTheyMayLeave) {
   for (const auto& c : cases) {
     ExpectReportOnly(RunTamsor(c.args, {}, folder.path()), c.out, c.name);
   }
+  // Where the timer itself runs in a job that forbids leaving it (a CI
+  // runner's, a service's), the command's request fails as it would
+  // untimed: the timer's job does not let it leave that one.
+  const auto in_strict_job = [](std::vector<std::string> command) {
+    command.insert(command.begin(), {Helper(), "no-breakaway-job"});
+    return command;
+  };
+  const std::string refused = RunCommand(in_strict_job(leaving)).out;
+  EXPECT_EQ(refused, Eol("cannot run: error 5\n"));
+  ExpectReportOnly(RunCommand(in_strict_job(TamsorCommand(leaving))), refused,
+                   "a child that leaves a job that forbids it");
 }
 
 // Random argument lists: what cmd.exe or the C runtime read as syntax, line
@@ -404,52 +440,20 @@ class ArgumentLists {
   std::mt19937 random_;
 };
 
-// The UTF-16 units of UTF-8 `text`, as Windows converts it.
-std::vector<uint16_t> Utf16(const std::string& text) {
-  std::vector<wchar_t> wide(text.size());
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(
-      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-      static_cast<int>(wide.size()))));
-  return std::vector<uint16_t>(wide.begin(), wide.end());
-}
-
-// An argument as the helper's wargs prints it.
-template <typename Units>
-std::string WideUnits(const Units& units) {
+// An argument (UTF-8) as the helper's wargs prints it: its UTF-16 units.
+std::string WideUnits(const std::string& arg) {
+  std::vector<wchar_t> wide(arg.size());
+  wide.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()),
+                          wide.data(), static_cast<int>(wide.size()))));
   std::string out = "<";
-  for (const uint16_t unit : units) {
+  for (const wchar_t unit : wide) {
     char hex[8];
-    std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x", unit);
+    std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x",
+                  static_cast<unsigned>(unit));
     out += hex;
   }
   return out + ">\r\n";
-}
-std::string WideUnits(const std::string& arg) { return WideUnits(Utf16(arg)); }
-
-// What a child's start-up, split as CommandLineToArgvW splits, makes of
-// `list` as the timer joins it for a program: an argument quoted where it
-// is empty or holds a blank, backslashes ahead of that quote doubled,
-// nothing else escaped, each followed by a space.
-std::string SplitAsWindowsDoes(const std::vector<std::string>& list) {
-  std::string line = "\"p\" ";
-  for (const std::string& arg : list) {
-    if (!arg.empty() && arg.find_first_of(" \t") == std::string::npos) {
-      line += arg + " ";
-      continue;
-    }
-    const size_t tail = arg.size() - 1 - arg.find_last_not_of('\\');
-    line += "\"" + arg + std::string(tail, '\\') + "\" ";
-  }
-  const std::vector<uint16_t> units = Utf16(line);
-  const std::wstring wide(units.begin(), units.end());
-  int count = 0;
-  wchar_t** args = CommandLineToArgvW(wide.c_str(), &count);
-  std::string out;
-  for (int i = 1; args && i < count; ++i) {
-    out += WideUnits(std::wstring_view(args[i]));
-  }
-  LocalFree(args);
-  return out;
 }
 
 // "" when the run was refused with one of `refusals` (exit -1, nothing
@@ -544,13 +548,10 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
                         [](size_t sum, const std::string& arg) {
                           return sum + arg.size() + 3;
                         });
-    // The C runtime reads a quote in an argument its own way; a batch file
-    // is refused one, a % or a line break, and either child a long line.
+    // A batch file is refused a quote, a % or a line break, and either child
+    // a long line.
     const auto unsafe = std::find_if(list.begin(), list.end(), [](auto& arg) {
       return arg.find_first_of("\"%\r\n") != std::string::npos;
-    });
-    const bool quoted = std::any_of(list.begin(), list.end(), [](auto& arg) {
-      return arg.find('"') != std::string::npos;
     });
     std::vector<std::string> refusals;
     if (length >= 4000) {
@@ -569,13 +570,8 @@ TEST(EndToEndWindows, RandomArgumentsArriveWholeOrAreRefused) {
           "argument safely: " +
           shown + "\n");
     }
-    // A quote is copied as it stands: the child splits the line its way.
     std::string expected = "RAN\r\n";
-    if (quoted) {
-      expected += SplitAsWindowsDoes(list);
-    } else {
-      for (const std::string& arg : list) expected += WideUnits(arg);
-    }
+    for (const std::string& arg : list) expected += WideUnits(arg);
     const auto arrived = [&](const std::string& printed) {
       return printed == expected;
     };

@@ -24,6 +24,10 @@
 //   run-breakaway OPS...
 //                     Windows: the same, the copy asking to leave our job
 //   in-job            Windows: print "in_job=yes" or "in_job=no"
+//   no-breakaway-job PROGRAM ARGS...
+//                     Windows: run PROGRAM with ARGS (none holding a space or
+//                     a quote) in a job that forbids breakaway, wait for it
+//                     and exit with its status
 //   console-event c|break PID
 //                     Windows: raise Ctrl+C or Ctrl+Break in the console of
 //                     process PID, as a key press there; exit 0 if raised
@@ -230,6 +234,29 @@ void PrintWideArguments(int op) {
   LocalFree(wide);
 }
 
+// Runs argv[first..] in a new job that forbids breakaway, as a CI runner's
+// or a service's may; returns its exit status, 93 where it cannot start.
+int RunInStrictJob(char** argv, int first, int argc) {
+  std::string line;
+  for (int i = first; i < argc; ++i) line += std::string(" ") + argv[i];
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job ||
+      !CreateProcessA(nullptr, &line[1], nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
+    return 93;
+  }
+  AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 93;
+  GetExitCodeProcess(process.hProcess, &code);
+  return static_cast<int>(code);
+}
+
 BOOL WINAPI Survive(DWORD) { return TRUE; }
 
 // Joins the console of process `pid` for as long as it takes to raise
@@ -394,6 +421,9 @@ int main(int argc, char** argv) {
       BOOL in_job = FALSE;
       IsProcessInJob(GetCurrentProcess(), nullptr, &in_job);
       std::printf("in_job=%s\n", in_job ? "yes" : "no");
+    } else if (op == "no-breakaway-job") {
+      std::fflush(stdout);
+      return RunInStrictJob(argv, i + 1, argc);
     } else if (op == "run-breakaway") {
       std::fflush(stdout);
       return RunCopy(argv, i + 1, argc, true);

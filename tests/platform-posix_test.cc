@@ -100,9 +100,8 @@ TEST(ChildDeathTest, FailedStartLeavesNoChildBehind) {
   EXPECT_EXIT(
       {
         Argv argv({"tamsor", "tamsor-no-such-program-7c1e"});
-        ChildProcess child;
         const bool started =
-            CreateChild(nullptr, nullptr, argv.argc(), argv.argv(), &child);
+            StartChild(PrepareCommand(argv.argc(), argv.argv())) != nullptr;
         const bool none_left =
             waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
         std::exit(!started && none_left ? 0 : 1);

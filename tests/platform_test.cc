@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "argv.h"
-#include "command-line.h"
 #include "run_helper.h"
 #include "tamsor.h"
 
@@ -18,34 +17,7 @@ namespace {
 
 double Seconds(const FILETIME& time) { return Tamsor::FILETIME2Second(time); }
 
-TEST(CreateChild, FailsWhenThereIsNothingToStart) {
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-    const char* program = nullptr;  // the file found, where it is given
-  } cases[] = {
-      {"no argument vector", {}},
-      {"empty program name", {"tamsor", ""}},
-      {"missing program", {"tamsor", "tamsor-no-such-program-7c1e", "x"}},
-      // No second search from the line may start another file.
-      {"the file given missing, the line's there",
-       {"tamsor", TAMSOR_HELPER, "exit", "0"},
-       "tamsor-no-such-program-7c1e.exe"},
-  };
-  for (const auto& c : cases) {
-    // A vector names its program itself.
-    if (c.program && !ChildTakesOneLine()) continue;
-    Argv argv(c.args);
-    char line[kCommandBufferSize];
-    ASSERT_TRUE(
-        AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line));
-    ChildProcess child;
-    EXPECT_FALSE(CreateChild(c.program, line, argv.argc(), argv.argv(), &child))
-        << c.name;
-  }
-}
-
-TEST(CreateChild, RunsWaitsAndMeasuresTheChild) {
+TEST(StartChild, RunsWaitsAndMeasuresTheChild) {
   FILETIME kernel{};
   FILETIME user{};
   ASSERT_TRUE(RunHelper({"spin", "0.3"}, &kernel, &user));

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "argv.h"
-#include "command-line.h"
 #include "platform.h"
 #include "tamsor.h"
 
@@ -21,21 +20,18 @@ inline bool SpunFor(double seconds, const FILETIME& kernel,
   return charged >= seconds - 0.0015;
 }
 
-// Runs the helper with `ops`; false when it could not be started.
+// Runs the helper with `ops` as the timer runs a command; false when it
+// could not be started.
 inline bool RunHelper(const std::vector<std::string>& ops, FILETIME* kernel,
                       FILETIME* user) {
   std::vector<std::string> args = {"tamsor", TAMSOR_HELPER};
   args.insert(args.end(), ops.begin(), ops.end());
   Argv argv(args);
-  char line[kCommandBufferSize];
-  if (!AssembleCommandLine(argv.argc(), argv.argv(), line, sizeof line)) {
-    return false;
-  }
-  ChildProcess child;
-  if (!CreateChild(nullptr, line, argv.argc(), argv.argv(), &child))
-    return false;
-  WaitChild(&child);
-  ChildTimes(child, kernel, user);
+  Command* command = PrepareCommand(argv.argc(), argv.argv());
+  Child* child = command ? StartChild(command) : nullptr;
+  if (!child) return false;
+  WaitChild(child);
+  ChildTimes(*child, kernel, user);
   return true;
 }
 

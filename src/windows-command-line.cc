@@ -1,26 +1,13 @@
-#include "command-line.h"
+#include "windows-command-line.h"
 
 #include <ctype.h>
 #include <string.h>
 
+#include "tamsor.h"
+
 namespace tamsor {
 
 namespace {
-
-// A message is one line whatever the arguments hold: a line break or a
-// carriage return in one must not let the rest pass for tamsor's own output.
-void PutVisibleChar(char c, FILE* out) {
-  const unsigned char byte = static_cast<unsigned char>(c);
-  if (c == '\n') {
-    fputs("\\n", out);
-  } else if (c == '\r') {
-    fputs("\\r", out);
-  } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-    fprintf(out, "\\x%02X", byte);
-  } else {
-    fputc(c, out);
-  }
-}
 
 // What a batch file may be given without quotes: nothing cmd.exe splits
 // at, expands or reads as syntax.
@@ -48,25 +35,24 @@ const char* FirstUnsafeArgument(int argc, char* const* argv) {
   return nullptr;
 }
 
-enum class Rule { kProgram, kBatch, kOrdinary };
+// How an argument is written: the program's name, an argument of a
+// program, or one of a batch file.
+enum class Rule { kProgram, kOrdinary, kBatch };
 
-// Where the line goes: a buffer that counts what would not fit, or a
-// message.
+// Where the line goes: a buffer that counts what would not fit.
 struct Sink {
   char* buffer;
   size_t capacity;
   size_t used;
-  FILE* file;
 
   void Put(char c) {
-    if (file) {
-      PutVisibleChar(c, file);
-    } else if (used++ < capacity) {
-      buffer[used - 1] = c;
-    }
+    if (used++ < capacity) buffer[used - 1] = c;
   }
   void Put(const char* text) {
     while (*text) Put(*text++);
+  }
+  void Put(char c, size_t times) {
+    while (times-- > 0) Put(c);
   }
 };
 
@@ -85,24 +71,26 @@ bool NeedsQuotes(const char* arg, Rule rule) {
   return *arg == '\0' || strpbrk(arg, " \t") != nullptr;
 }
 
-// The argument as the child's start-up must see it.
+// The argument as the child's start-up must read it back. The C runtime and
+// CommandLineToArgvW read 2n backslashes and a quote as n backslashes and a
+// quote that opens or closes, 2n+1 as n and the quote itself, and
+// backslashes elsewhere as they stand: so a quote of the argument's own gets
+// one, and the backslashes ahead of it or of the closing quote are doubled.
+// The program's name is read up to the next quote.
 void PutArgument(const char* arg, Rule rule, Sink* sink) {
   const bool quote = NeedsQuotes(arg, rule);
+  const bool escape = rule != Rule::kProgram;
   if (quote) sink->Put('"');
-  const char* end = arg;
-  for (; *end; ++end) sink->Put(*end);
-  if (quote && rule != Rule::kProgram) {
-    for (const char* c = end; c > arg && c[-1] == '\\'; --c) sink->Put('\\');
+  size_t backslashes = 0;
+  for (const char* c = arg; *c; ++c) {
+    if (escape && *c == '"') {
+      sink->Put('\\', backslashes + 1);
+    }
+    backslashes = *c == '\\' ? backslashes + 1 : 0;
+    sink->Put(*c);
   }
+  if (quote && escape) sink->Put('\\', backslashes);
   if (quote) sink->Put('"');
-}
-
-void PutLine(int argc, char* const* argv, bool windows, Sink* sink) {
-  for (int i = 1; i < argc; ++i) {
-    PutArgument(argv[i], windows && i == 1 ? Rule::kProgram : Rule::kOrdinary,
-                sink);
-    sink->Put(' ');
-  }
 }
 
 // Fills `buffer` from `sink`'s count; on overflow leaves it all zero.
@@ -163,6 +151,16 @@ bool EndsWithInAnyCase(const char* text, size_t length, const char* word) {
   return true;
 }
 
+// Whether the last segment of `program`, after any drive prefix, holds a
+// ':': an alternate data stream, which no file name can be, and which
+// Windows may or may not run as the file's type.
+bool NamesAStream(const char* program) {
+  const char* name = nullptr;
+  size_t length = 0;
+  return ResolvedLastSegment(AfterDrive(program), &name, &length) &&
+         memchr(name, ':', length) != nullptr;
+}
+
 // Whether cmd.exe, given `path` in quotes, reads the very file Windows
 // found: an absolute path in the plain spelling, its name already tidy.
 bool IsPlainBatchPath(const char* path) {
@@ -183,37 +181,11 @@ void PrintRefusal(const char* why, const char* what, FILE* out) {
 
 }  // namespace
 
-void PutVisibly(const char* text, FILE* out) {
-  for (; *text; ++text) PutVisibleChar(*text, out);
-}
-
 void PrintTooLong(FILE* out) {
   fprintf(out,
           "Cannot run the command: its command line is longer than "
           "%zu characters\n",
           kMaxCommandLine);
-}
-
-void PrintTooLongForCmd(FILE* out) {
-  fprintf(out,
-          "Cannot run the command: a batch file's command line is "
-          "longer than %zu characters, the most cmd.exe takes\n",
-          kMaxCmdLine);
-}
-
-void PrintUnsafeBatchArgument(const char* arg, FILE* out) {
-  PrintRefusal("a batch file cannot be given this argument safely", arg, out);
-}
-
-void PrintCannotRun(const char* line, int argc, char* const* argv, FILE* out) {
-  fprintf(out, "Cannot run the command [ ");
-  if (line) {
-    PutVisibly(line, out);
-  } else {
-    Sink sink{nullptr, 0, 0, out};
-    PutLine(argc, argv, false, &sink);
-  }
-  fprintf(out, " ]\n");
 }
 
 void PrintLineFault(LineFault fault, const char* line, const char* path,
@@ -225,7 +197,7 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
       PrintTooLong(out);
       break;
     case LineFault::kQuoteInProgram:
-      PrintCannotRun(line, argc, argv, out);
+      PrintCannotRun(line, out);
       break;
     case LineFault::kStreamInProgram:
       PrintRefusal("a program name with a ':' names a stream, not a file",
@@ -234,7 +206,11 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
     case LineFault::kUnsafeBatchArgument: {
       // An argument, or else the path found.
       const char* unsafe = FirstUnsafeArgument(argc, argv);
-      PrintUnsafeBatchArgument(unsafe ? unsafe : path ? path : "", out);
+      PrintRefusal("a batch file cannot be given this argument safely",
+                   unsafe ? unsafe
+                   : path ? path
+                          : "",
+                   out);
       break;
     }
     case LineFault::kUnclearBatchPath:
@@ -244,7 +220,10 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
           path ? path : "", out);
       break;
     case LineFault::kTooLongForCmd:
-      PrintTooLongForCmd(out);
+      fprintf(out,
+              "Cannot run the command: a batch file's command line is "
+              "longer than %zu characters, the most cmd.exe takes\n",
+              kMaxCmdLine);
       break;
   }
 }
@@ -260,13 +239,6 @@ bool IsBatchFile(const char* program) {
          EndsWithInAnyCase(name, length, ".cmd");
 }
 
-bool NamesAStream(const char* program) {
-  const char* name = nullptr;
-  size_t length = 0;
-  return ResolvedLastSegment(AfterDrive(program), &name, &length) &&
-         memchr(name, ':', length) != nullptr;
-}
-
 bool RunsABatchFile(int argc, char* const* argv) {
   return argc >= 2 && IsBatchFile(argv[1]);
 }
@@ -275,8 +247,11 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size) {
   if (size == 0) return false;
   memset(buffer, 0, size);
-  Sink sink{buffer, size - 1, 0, nullptr};
-  PutLine(argc, argv, true, &sink);
+  Sink sink{buffer, size - 1, 0};
+  for (int i = 1; i < argc; ++i) {
+    PutArgument(argv[i], i == 1 ? Rule::kProgram : Rule::kOrdinary, &sink);
+    sink.Put(' ');
+  }
   return Finish(sink, buffer, size);
 }
 
@@ -284,7 +259,7 @@ bool AssembleBatchLine(const char* cmd, const char* path, int argc,
                        char* const* argv, char* buffer, size_t size) {
   if (size == 0) return false;
   memset(buffer, 0, size);
-  Sink sink{buffer, size - 1, 0, nullptr};
+  Sink sink{buffer, size - 1, 0};
   // /d: no AutoRun commands ahead of the batch file, in its time and maybe
   // in another folder. /s: cmd.exe drops exactly the outer pair of quotes
   // and reads the rest as it stands, with no guess about which quotes are
@@ -299,11 +274,6 @@ bool AssembleBatchLine(const char* cmd, const char* path, int argc,
   }
   sink.Put('"');
   return Finish(sink, buffer, size);
-}
-
-size_t BatchLineHead(const char* cmd, const char* path) {
-  // "CMD" /d /s /c ""PATH"
-  return 1 + strlen(cmd) + strlen(kCmdSwitches) + 1 + strlen(path) + 1;
 }
 
 bool TakenAsItStands(const char* name) {

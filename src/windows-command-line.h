@@ -1,16 +1,17 @@
 // The Windows command line: how the arguments are joined into the one
 // string that process creation takes, which programs run through cmd.exe,
 // what cannot be handed over exactly, and the messages that say so. Pure
-// and portable, so that every platform's tests exercise it.
-#ifndef TAMSOR_COMMAND_LINE_H_
-#define TAMSOR_COMMAND_LINE_H_
+// and portable, so that the tests exercise it on every platform; only the
+// Windows platform file runs it.
+#ifndef TAMSOR_WINDOWS_COMMAND_LINE_H_
+#define TAMSOR_WINDOWS_COMMAND_LINE_H_
 
 #include <stddef.h>
 #include <stdio.h>
 
 namespace tamsor {
 
-// CreateProcessA accepts at most 32,766 characters plus the NUL.
+// CreateProcessW accepts at most 32,766 characters plus the NUL.
 constexpr size_t kCommandBufferSize = 32767;
 constexpr size_t kMaxCommandLine = kCommandBufferSize - 1;
 
@@ -23,33 +24,17 @@ enum class LineFault {
   kNone,
   kTooLong,              // over kMaxCommandLine
   kQuoteInProgram,       // no file name holds one: the program is ambiguous
-  kStreamInProgram,      // see NamesAStream
+  kStreamInProgram,      // a ':' in the name's last part: a stream, no file
   kUnsafeBatchArgument,  // see PrepareBatchLine
   kUnclearBatchPath,     // a found batch file cmd.exe may read otherwise
   kTooLongForCmd,        // a batch file's whole line over kMaxCmdLine
 };
 
-// Writes `text` on one line: a control character (below 0x20 but tab, and
-// 0x7F) as \n, \r or \xHH, everything else as it is.
-void PutVisibly(const char* text, FILE* out);
-
 // Printed instead of running anything when the line would not fit.
 void PrintTooLong(FILE* out = stdout);
-void PrintTooLongForCmd(FILE* out = stdout);
 
-// Printed when the child cannot be created: `line` as assembled where there
-// is one, else argv[1] .. argv[argc-1] as a user would quote them, written
-// piece by piece, so however long it is. Control characters are shown.
-void PrintCannotRun(const char* line, int argc, char* const* argv,
-                    FILE* out = stdout);
-
-// Printed instead of running a batch file that would take an argument (or
-// its own path) as command syntax.
-void PrintUnsafeBatchArgument(const char* arg, FILE* out = stdout);
-
-// The message for `fault`. `line` is the line as assembled, `path` the
-// batch file as found, where there is one; `argv` may be the arguments as
-// given, in another code page than the line.
+// The message for `fault`, one line. `line` is the line as assembled,
+// `path` the batch file as found, where there is one.
 void PrintLineFault(LineFault fault, const char* line, const char* path,
                     int argc, char* const* argv, FILE* out = stdout);
 
@@ -58,23 +43,24 @@ void PrintLineFault(LineFault fault, const char* line, const char* path,
 // and spaces dropped) ends in ".bat" or ".cmd", in any case.
 bool IsBatchFile(const char* program);
 
-// Whether the last segment of `program`, after any drive prefix, holds a
-// ':': an alternate data stream, which no file name can be, and which
-// Windows may or may not run as the file's type.
-bool NamesAStream(const char* program);
-
 // Whether argv[1] is named as a batch file: then Windows reads the file
 // it finds to decide whether it is one.
 bool RunsABatchFile(int argc, char* const* argv);
 
-// Joins argv[1] .. argv[argc-1] into `buffer`, each followed by one space.
-// The program's name is always quoted, so that Windows takes exactly that
-// name. An argument is quoted when it is empty or holds a space or tab, and
-// backslashes ahead of the closing quote are doubled, as the C runtime
-// reads \" as a quote. Nothing else is escaped. (A batch file gets the line
-// of AssembleBatchLine instead; this one is for a program, whatever its
-// name.) `buffer` is zero-filled first. Returns false,
-// having written nothing past `size`, when the line needs more than
+// Whether Windows takes `name` as the file it names rather than searching
+// for it: a name that starts with a root, a drive, .\ or ..\ (/ alike).
+// Any other, with a folder part or not, is searched for as a bare name is.
+bool TakenAsItStands(const char* name);
+
+// Joins argv[1] .. argv[argc-1] into `buffer`, each followed by one space,
+// so that the C runtime and CommandLineToArgvW read every argument back as
+// given. The program's name is always quoted, so that Windows takes exactly
+// that name. An argument is quoted when it is empty or holds a space or
+// tab; a quote in it is escaped (\"), and backslashes ahead of a quote, its
+// own or the closing one, are doubled. Nothing else is escaped. (A batch
+// file gets the line of AssembleBatchLine instead; this one is for a
+// program, whatever its name.) `buffer` is zero-filled first. Returns
+// false, having written nothing past `size`, when the line needs more than
 // `size` - 1 characters.
 bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
                          size_t size);
@@ -87,15 +73,6 @@ bool AssembleCommandLine(int argc, char* const* argv, char* buffer,
 // closing quote are doubled. Same contract as AssembleCommandLine.
 bool AssembleBatchLine(const char* cmd, const char* path, int argc,
                        char* const* argv, char* buffer, size_t size);
-
-// How many bytes of the batch line for `cmd` and `path` come before the
-// arguments: cmd.exe and its switches, and the quoted path.
-size_t BatchLineHead(const char* cmd, const char* path);
-
-// Whether Windows takes `name` as the file it names rather than searching
-// for it: a name that starts with a root, a drive, .\ or ..\ (/ alike).
-// Any other, with a folder part or not, is searched for as a bare name is.
-bool TakenAsItStands(const char* name);
 
 // Assembles the line into `buffer` and checks what can be checked before
 // the program is looked up: that Windows would take exactly the program
@@ -114,4 +91,4 @@ LineFault PrepareBatchLine(const char* cmd, const char* path, int argc,
 
 }  // namespace tamsor
 
-#endif  // TAMSOR_COMMAND_LINE_H_
+#endif  // TAMSOR_WINDOWS_COMMAND_LINE_H_
