@@ -9,8 +9,8 @@
 
 #include <cstdlib>
 
-#include "argv.h"
 #include "e2e_harness.h"
+#include "test_support.h"
 
 extern char** environ;
 

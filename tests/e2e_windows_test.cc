@@ -22,42 +22,40 @@ const char kRefusal[] =
     "Cannot run the command: its command line is longer than 32766 "
     "characters\n";
 
-// Bare and timed, a program gets the same arguments: its start-up splits
-// the line the timer joins back into exactly what the timer was given.
-TEST(EndToEndWindows, AProgramGetsEachArgumentAsGiven) {
-  // Not for POSIX: a POSIX child gets a vector, not a line.
-  const struct {
-    std::vector<std::string> command;
-    std::string untimed;  // where not as the harness starts it bare
-  } cases[] = {
-      {{Helper(), "wargs", "two words", "", "tab\there", "q\"uote",
-        "back\\slash\\", "-DVER=\"1.0\"", "x\\\"y", "\\\\\"", "\"\"", "a b\\",
-        "file\" --delete-all \"x"},
-       ""},
-      // Typed in cmd.exe as `cmd /c echo \"hi\"`, which starts cmd.exe with
-      // that very line: echo prints what follows it as it stands (timed, up
-      // to the space that ends the timer's line).
-      {{"cmd", "/c", "echo", "\"hi\""}, Eol("\\\"hi\\\" \n")},
-  };
-  for (const auto& c : cases) {
-    const std::string untimed =
-        c.untimed.empty() ? RunCommand(c.command).out : c.untimed;
-    ASSERT_NE(untimed, "") << c.command[0];
-    ExpectReportOnly(RunTamsor(c.command), untimed, c.command[0].c_str());
+// An argument (UTF-8) as the helper's wargs prints it: its UTF-16 units.
+std::string WideUnits(const std::string& arg) {
+  std::vector<wchar_t> wide(arg.size());
+  wide.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()),
+                          wide.data(), static_cast<int>(wide.size()))));
+  std::string out = "<";
+  for (const wchar_t unit : wide) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x",
+                  static_cast<unsigned>(unit));
+    out += hex;
   }
+  return out + ">\r\n";
 }
 
 // A Unicode program reads the line as UTF-16: bare and timed it must see
 // the same arguments, none of them split, lost or turned into '?'.
-TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
+TEST(EndToEndWindows, ArgumentsReachAProgramWhole) {
   // Not for POSIX: a POSIX child gets the bytes themselves.
   const struct {
     const char* name;
     std::vector<std::string> args;
     std::vector<std::string> files;  // in the folder the timer runs in
-    std::string units;
-    bool in_932 = false;  // also in code page 932, see below
+    std::string units;               // where not each argument's own
+    bool in_932 = false;             // also in code page 932, see below
   } cases[] = {
+      // A quote reaches the program whole, however many backslashes stand
+      // ahead of it.
+      {"quotes and backslashes",
+       {"-DVER=\"1.0\"", "a\"b", "x\\\"y", "\\\\\"", "\"\"", "a b\\",
+        "file\" --delete-all \"x", "back\\slash\\", "tab\there", ""},
+       {},
+       ""},
       {"Japanese", {"日本語"}, {}, "<65e5 672c 8a9e>"},
       {"accented Latin",
        {"Ünïcödé"},
@@ -99,7 +97,11 @@ TEST(EndToEndWindows, UnicodeArgumentsReachTheChildIntact) {
     const ScratchFolder folder(c.files);
     std::vector<std::string> args = {Helper(), "wargs"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const std::string expected = Eol(c.units + "\n");
+    std::string expected = Eol(c.units + "\n");
+    if (c.units.empty()) {
+      expected.clear();
+      for (const std::string& arg : c.args) expected += WideUnits(arg);
+    }
     ExpectReportOnly(RunTamsor(args, {}, folder.path()), expected, c.name);
     // Started directly, the helper expands no wildcards.
     if (c.files.empty()) {
@@ -333,6 +335,13 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
         unsafe + R"(%\n\nwall   0.100 s\nreal   0.000 s)" + "\n",
         false,
         true},
+       // Typed in cmd.exe as `cmd /c echo \"hi\"`, which starts cmd.exe with
+       // that very line: echo prints what follows it as it stands (timed, up
+       // to the space that ends the timer's line).
+       {"cmd.exe, which reads its line its own way",
+        {"cmd", "/c", "echo", "\"hi\""},
+        "\\\"hi\\\" \r\n",
+        true},
        {"a name with a space, unquoted",
         {"my", "tool.bat", inject},
         "Cannot run the command [ \"my\" tool.bat a&echo.INJECTED  ]\n",
@@ -439,22 +448,6 @@ class ArgumentLists {
   size_t Below(size_t n) { return random_() % n; }
   std::mt19937 random_;
 };
-
-// An argument (UTF-8) as the helper's wargs prints it: its UTF-16 units.
-std::string WideUnits(const std::string& arg) {
-  std::vector<wchar_t> wide(arg.size());
-  wide.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, arg.data(), static_cast<int>(arg.size()),
-                          wide.data(), static_cast<int>(wide.size()))));
-  std::string out = "<";
-  for (const wchar_t unit : wide) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, out.size() > 1 ? " %04x" : "%04x",
-                  static_cast<unsigned>(unit));
-    out += hex;
-  }
-  return out + ">\r\n";
-}
 
 // "" when the run was refused with one of `refusals` (exit -1, nothing
 // from the child), or the child printed what `arrived` accepts ahead of a

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "argv.h"
 #include "tamsor.h"
+#include "test_support.h"
 #include "windows-command-line.h"
 
 namespace {

@@ -5,15 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "argv.h"
 #include "tamsor.h"
+#include "test_support.h"
 
 namespace tamsor {
 namespace {
@@ -193,15 +192,6 @@ TEST(CreateSuspended, TheChildRunsOnlyOnceInTheJob) {
   EXPECT_EQ(child.exit_code, 3u);
 }
 
-// Everything a FILE* was given, read back.
-std::string Printed(FILE* file) {
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;)
-    text.push_back(static_cast<char>(c));
-  return text;
-}
-
 // The wide start-up's arguments reach the command whole in UTF-8, or not
 // at all: a lone surrogate has no UTF-8 form.
 TEST(ArgumentsInUtf8, ConvertsEveryArgumentWholeOrRefuses) {
@@ -230,29 +220,16 @@ TEST(ArgumentsInUtf8, ConvertsEveryArgumentWholeOrRefuses) {
     std::vector<wchar_t*> argv;
     for (std::wstring& arg : wide) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
-    FILE* out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    char** utf8 =
-        ArgumentsInUtf8(static_cast<int>(wide.size()), argv.data(), out);
-    EXPECT_EQ(Printed(out), c.message);
-    std::fclose(out);
+    char** utf8 = nullptr;
+    EXPECT_EQ(Captured([&](FILE* out) {
+                utf8 = ArgumentsInUtf8(static_cast<int>(wide.size()),
+                                       argv.data(), out);
+              }),
+              c.message);
     EXPECT_EQ(utf8 == nullptr, c.utf8.empty());
     for (size_t i = 0; utf8 && i < c.utf8.size(); ++i) {
       EXPECT_EQ(utf8[i + 1], c.utf8[i]);
     }
-  }
-}
-
-// The handler goes in unless the caller ignored the signal: that ignore
-// stays, for the child to inherit. (On POSIX, ShieldDeathTest checks this
-// for every shielded signal.)
-TEST(InstallSignalHandler, KeepsOnlyTheCallersIgnore) {
-  for (const bool ignored : {false, true}) {
-    std::signal(SIGINT, ignored ? SIG_IGN : SIG_DFL);
-    InstallSignalHandler(SIGINT, BlockTermSignal, false);
-    EXPECT_TRUE(std::signal(SIGINT, SIG_DFL) ==
-                (ignored ? SIG_IGN : &BlockTermSignal))
-        << (ignored ? "ignored before" : "default before");
   }
 }
 

@@ -1,4 +1,5 @@
-# The Windows suite's Wine (or its absence) and checks on the program file.
+# The Windows suite's Wine (or its absence), and checks on the program as
+# shipped and as Visual Studio builds it.
 
 # Wine takes its code pages, cmd.exe's echo among them, from the locale.
 set(wine_env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;LC_ALL=C.UTF-8")
@@ -28,3 +29,10 @@ add_test(NAME windows_binary
     -DVERSION=${PROJECT_VERSION} -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
     -DPROGRAM=$<TARGET_FILE:tamsor> -DCORE=$<TARGET_FILE:tamsor_core>
     -P ${PROJECT_SOURCE_DIR}/cmake/check-windows-binary.cmake)
+
+# The zip made from this build, and the winget and Scoop manifests for it.
+add_test(NAME packages COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-packages.sh
+                               windows ${CMAKE_BINARY_DIR})
+# The sources compiled the MSVC way, with clang-cl against Wine's headers.
+add_test(NAME msvc_mode COMMAND ${PROJECT_SOURCE_DIR}/cmake/msvc-mode.sh
+                                ${CMAKE_BINARY_DIR}/msvc)
