@@ -191,28 +191,43 @@ bool FromUtf8(const char* text, wchar_t* out, size_t size) {
                              static_cast<int>(size)) > 0;
 }
 
-// `text`, in UTF-8, as the console shows the arguments: in the ANSI code
-// page, where that is not UTF-8 (no manifest honoured), with no look-alikes:
-// a character the code page lacks shows as '?'. For messages.
-const char* AsGiven(const char* text) {
+// `text`, in UTF-8, as the console shows the arguments, written to `out`
+// (of `size` bytes, which it fills at most): in the ANSI code page where
+// that is not UTF-8 (no manifest honoured), with no look-alikes: a
+// character the code page lacks shows as '?'. For messages.
+char* Shown(const char* text, char* out, size_t size) {
   static wchar_t wide[kCommandBufferSize];
-  static char shown[3 * kCommandBufferSize];
   if (GetACP() == CP_UTF8 || !FromUtf8(text, wide, kCommandBufferSize) ||
-      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, shown,
-                          sizeof shown, nullptr, nullptr) == 0) {
-    return text;
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out,
+                          static_cast<int>(size), nullptr, nullptr) == 0) {
+    snprintf(out, size, "%s", text);
   }
-  return shown;
+  return out;
 }
 
-// Prints the message for `fault`, the line and the path shown as the
-// arguments are.
+// Prints the message for `fault`, the line, the path and the arguments
+// shown as the console shows them.
 void Refuse(LineFault fault, const char* line, const char* path, int argc,
             char* const* argv) {
-  static char shown_line[3 * kCommandBufferSize];
-  snprintf(shown_line, sizeof shown_line, "%s", AsGiven(line));
-  const char* shown_path = path ? AsGiven(path) : nullptr;
-  PrintLineFault(fault, shown_line, shown_path, argc, argv);
+  if (fault == LineFault::kTooLong) {
+    PrintTooLong();
+    return;
+  }
+  // The line fits, and no argument takes more bytes in a code page than in
+  // UTF-8, so neither do they.
+  static char shown_line[kCommandBufferSize];
+  static char shown_path[3 * kPathSize];
+  static char text[kCommandBufferSize];
+  static char* shown[kCommandBufferSize / 2 + 2];
+  size_t used = 0;
+  for (int i = 0; i < argc; ++i) {
+    shown[i] = Shown(argv[i], text + used, sizeof text - used);
+    used += strlen(shown[i]) + 1;
+  }
+  shown[argc] = nullptr;
+  PrintLineFault(fault, Shown(line, shown_line, sizeof shown_line),
+                 path ? Shown(path, shown_path, sizeof shown_path) : nullptr,
+                 argc, shown);
 }
 
 // The command for a batch file's name: where the file found is a program,
@@ -226,7 +241,7 @@ bool PrepareBatchFile(int argc, char** argv, char* line, Command* command) {
   static wchar_t name[kPathSize];
   const UINT length = GetSystemDirectoryW(command->program, kPathSize - 8);
   if (!Fits(length, kPathSize - 8) || !FromUtf8(argv[1], name, kPathSize)) {
-    PrintCannotRun(AsGiven(line));
+    PrintCannotRun(Shown(line, command->shown, sizeof command->shown));
     return false;
   }
   wmemcpy(command->program + length, L"\\cmd.exe", 9);
@@ -238,7 +253,7 @@ bool PrepareBatchFile(int argc, char** argv, char* line, Command* command) {
   }
   if (kind == Found::kNothing || !ToUtf8(command->program, cmd, sizeof cmd) ||
       !ToUtf8(found, path, sizeof path)) {
-    PrintCannotRun(AsGiven(line));
+    PrintCannotRun(Shown(line, command->shown, sizeof command->shown));
     return false;
   }
   const LineFault fault =
@@ -301,13 +316,16 @@ char** ArgumentsInUtf8(int argc, wchar_t** argv, FILE* out) {
   }
   bool valid = true;
   size_t used = 0;
-  for (int i = 0; i < argc; ++i) {
-    args[i] = i == 0 ? timer : text + used;
-    if (i == 0) continue;
+  if (argc > 0) args[0] = timer;
+  for (int i = 1; i < argc; ++i) {
+    args[i] = text + used;
+    // No room at all would ask the conversion for the size it needs.
     const int room = static_cast<int>(sizeof text - used);
-    int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i], -1,
-                                text + used, room, nullptr, nullptr);
-    if (n == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) {
+    int n = room == 0
+                ? 0
+                : WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, argv[i],
+                                      -1, text + used, room, nullptr, nullptr);
+    if (n == 0 && room > 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) {
       // Kept, a lone surrogate as U+FFFD, only to show the command.
       valid = false;
       n = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, text + used, room,
@@ -323,7 +341,8 @@ char** ArgumentsInUtf8(int argc, wchar_t** argv, FILE* out) {
   if (valid) return args;
   static char line[kCommandBufferSize];
   if (AssembleCommandLine(argc, args, line, sizeof line)) {
-    PrintCannotRun(AsGiven(line), out);
+    static char shown[kCommandBufferSize];
+    PrintCannotRun(Shown(line, shown, sizeof shown), out);
   } else {
     PrintTooLong(out);
   }
@@ -363,7 +382,7 @@ Command* PrepareCommand(int argc, char** argv) {
       !PrepareBatchFile(argc, argv, line, &command)) {
     return nullptr;
   }
-  snprintf(command.shown, sizeof command.shown, "%s", AsGiven(line));
+  Shown(line, command.shown, sizeof command.shown);
   // The line in UTF-16, as the child would get it untimed.
   if (!FromUtf8(line, command.line, kCommandBufferSize)) {
     PrintTooLong();

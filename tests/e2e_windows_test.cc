@@ -382,6 +382,10 @@ TEST(EndToEndWindows, BatchFilesTakeTheirArgumentsAsData) {
   // Its messages show the arguments in that code page.
   EXPECT_EQ(RunCommand({Env("TAMSOR_ANSI_EXE"), "nowhere.bat", "é"}).out,
             Eol("Cannot run the command [ \"nowhere.bat\" \xe9  ]\n"));
+  EXPECT_EQ(RunCommand({Env("TAMSOR_ANSI_EXE"), "t.bat", "é%"}, {},
+                       ansi.path() + "/\uff41")
+                .out,
+            Eol(unsafe + "\xe9%\n"));
 }
 
 // The command and what it starts run in the timer's job, which they may

@@ -210,6 +210,11 @@ TEST(ArgumentsInUtf8, ConvertsEveryArgumentWholeOrRefuses) {
       {{L"t", L"p", L"\xdc00"},
        {},
        "Cannot run the command [ \"p\" " + unknown + "  ]\n"},
+      // The arguments fill the room to the last byte, then one more.
+      {{L"t", L"p", std::wstring(32764, L'a'), L"b"},
+       {},
+       "Cannot run the command: its command line is longer than 32766 "
+       "characters\n"},
       {{L"t", L"p", std::wstring(40000, L'a')},
        {},
        "Cannot run the command: its command line is longer than 32766 "
