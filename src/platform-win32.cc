@@ -41,11 +41,6 @@ FILETIME FromCount(const LARGE_INTEGER& count) {
   return FILETIME{count.LowPart, static_cast<uint32_t>(count.HighPart)};
 }
 
-uint64_t Ticks(const FILETIME& count) {
-  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
-         count.dwLowDateTime;
-}
-
 // Whether a Windows call that fills a buffer of `size` succeeded: it returns
 // 0 on failure, and the size it needs when the buffer is too small.
 bool Fits(DWORD length, DWORD size) { return length > 0 && length < size; }
@@ -234,32 +229,31 @@ void Refuse(LineFault fault, const char* line, const char* path, int argc,
 // started by its path, held; else the line that has the system's cmd.exe
 // run exactly that batch file. Prints why and returns false where nothing
 // may run.
-bool PrepareBatchFile(int argc, char** argv, char* line, Command* command) {
+bool PrepareBatchFile(int argc, char** argv, Command* command) {
   // Both in UTF-8 for the line, and of Windows' longest.
   static char cmd[3 * kPathSize];
   static char path[3 * kPathSize];
-  static wchar_t name[kPathSize];
   const UINT length = GetSystemDirectoryW(command->program, kPathSize - 8);
-  if (!Fits(length, kPathSize - 8) || !FromUtf8(argv[1], name, kPathSize)) {
-    PrintCannotRun(Shown(line, command->shown, sizeof command->shown));
+  if (!Fits(length, kPathSize - 8)) {
+    PrintCannotRun(*command);
     return false;
   }
   wmemcpy(command->program + length, L"\\cmd.exe", 9);
   static wchar_t found[kPathSize];
-  const Found kind = FindBatchFile(name, found, &command->held);
+  const Found kind = FindBatchFile(argv[1], found, &command->held);
   if (kind == Found::kProgram) {
     wmemcpy(command->program, found, kPathSize);
     return true;
   }
   if (kind == Found::kNothing || !ToUtf8(command->program, cmd, sizeof cmd) ||
       !ToUtf8(found, path, sizeof path)) {
-    PrintCannotRun(Shown(line, command->shown, sizeof command->shown));
+    PrintCannotRun(*command);
     return false;
   }
-  const LineFault fault =
-      PrepareBatchLine(cmd, path, argc, argv, line, kCommandBufferSize);
+  const LineFault fault = PrepareBatchLine(cmd, path, argc, argv, command->text,
+                                           sizeof command->text);
   if (fault == LineFault::kNone) return true;
-  Refuse(fault, line, path, argc, argv);
+  Refuse(fault, command->text, path, argc, argv);
   return false;
 }
 
@@ -349,14 +343,14 @@ char** ArgumentsInUtf8(int argc, wchar_t** argv, FILE* out) {
   return nullptr;
 }
 
-Found FindBatchFile(const wchar_t* name, wchar_t* path, HANDLE* held) {
-  static char narrow[3 * kPathSize];
+Found FindBatchFile(const char* utf8, wchar_t* path, HANDLE* held) {
+  static wchar_t name[kPathSize];
   *held = nullptr;
-  if (*name == L'\0' || !ToUtf8(name, narrow, sizeof narrow)) {
+  if (*utf8 == '\0' || !FromUtf8(utf8, name, kPathSize)) {
     return Found::kNothing;
   }
   Entry entry = Entry::kNone;
-  if (TakenAsItStands(narrow)) {
+  if (TakenAsItStands(utf8)) {
     entry = EntryIn(L"", 0, name, path);
   } else {
     entry = FindAheadOfPath(name, path);
@@ -370,21 +364,19 @@ Found FindBatchFile(const wchar_t* name, wchar_t* path, HANDLE* held) {
 
 Command* PrepareCommand(int argc, char** argv) {
   static Command command;
-  static char line[kCommandBufferSize];
   command.program[0] = L'\0';
   command.held = nullptr;
-  LineFault fault = PrepareCommandLine(argc, argv, line, sizeof line);
+  const LineFault fault =
+      PrepareCommandLine(argc, argv, command.text, sizeof command.text);
   if (fault != LineFault::kNone) {
-    Refuse(fault, line, nullptr, argc, argv);
+    Refuse(fault, command.text, nullptr, argc, argv);
     return nullptr;
   }
-  if (RunsABatchFile(argc, argv) &&
-      !PrepareBatchFile(argc, argv, line, &command)) {
+  if (RunsABatchFile(argc, argv) && !PrepareBatchFile(argc, argv, &command)) {
     return nullptr;
   }
-  Shown(line, command.shown, sizeof command.shown);
   // The line in UTF-16, as the child would get it untimed.
-  if (!FromUtf8(line, command.line, kCommandBufferSize)) {
+  if (!FromUtf8(command.text, command.line, kCommandBufferSize)) {
     PrintTooLong();
     return nullptr;
   }
@@ -434,7 +426,10 @@ Child* StartChild(Command* command) {
   return RunInJob(process, job, &child) ? &child : nullptr;
 }
 
-void PrintCannotRun(const Command& command) { PrintCannotRun(command.shown); }
+void PrintCannotRun(const Command& command) {
+  static char shown[kCommandBufferSize];
+  PrintCannotRun(Shown(command.text, shown, sizeof shown));
+}
 
 void TreeTimes(const ::FILETIME& own_kernel, const ::FILETIME& own_user,
                const JOBOBJECT_BASIC_ACCOUNTING_INFORMATION* tree,

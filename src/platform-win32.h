@@ -24,7 +24,7 @@ struct Command {
   // sharing reading only: no one can write it or put another file in its
   // place before it is started.
   HANDLE held;
-  char shown[kCommandBufferSize];  // the line as messages show it
+  char text[kCommandBufferSize];  // the line as assembled, in UTF-8
 };
 
 struct Child {
@@ -47,7 +47,7 @@ enum class Found {
   kBatchFile,  // for cmd.exe
 };
 
-// Looks `name` up as Windows' process creation does: a name
+// Looks `name` (UTF-8) up as Windows' process creation does: a name
 // TakenAsItStands as the file it names; any other in the timer's own folder,
 // the current folder (where Windows asks for it: always for a name holding
 // a backslash, else unless NoDefaultCurrentDirectoryInExePath is set), the
@@ -56,7 +56,7 @@ enum class Found {
 // name ends the search. Sets `path` (kPathSize units) to the file found. A
 // program image ("MZ", and "PE\0\0" where its header points) is a program
 // whatever its name, and `*held` is then that file, held open.
-Found FindBatchFile(const wchar_t* name, wchar_t* path, HANDLE* held);
+Found FindBatchFile(const char* name, wchar_t* path, HANDLE* held);
 
 // Creates the command's process suspended, so that not one instruction of
 // it runs before it is in the run's job, and lets go of the file held.

@@ -105,9 +105,7 @@ double Tamsor::ElapsedSeconds(const timeval& early, const timeval& late) {
 }
 
 double Tamsor::FILETIME2Second(const FILETIME& count) {
-  const uint64_t ticks =
-      (static_cast<uint64_t>(count.dwHighDateTime) << 32) | count.dwLowDateTime;
-  const uint64_t milliseconds = ticks / 10000;
+  const uint64_t milliseconds = Ticks(count) / 10000;
   return static_cast<double>(milliseconds / 1000) +
          static_cast<double>(milliseconds % 1000) / 1000.0;
 }

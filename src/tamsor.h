@@ -4,6 +4,7 @@
 #define TAMSOR_TAMSOR_H_
 
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include "platform.h"
@@ -42,6 +43,12 @@ bool FinishOutput(FILE* out = stdout, FILE* err = stderr);
 // Shields the timer against interrupt and termination signals for the run.
 void ProcessSignal();
 void BlockTermSignal(int);
+
+// The 64-bit count of 100-nanosecond units a FILETIME holds.
+inline uint64_t Ticks(const FILETIME& count) {
+  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
+         count.dwLowDateTime;
+}
 
 // The timing record of the one run. Never instantiated.
 class Tamsor {

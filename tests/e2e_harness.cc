@@ -4,15 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <thread>
 #include <utility>
 
 namespace tamsor_e2e {
-
-namespace fs = std::filesystem;
 
 std::string Env(const char* name) {
   std::string value;
@@ -187,54 +182,23 @@ void ExpectConsoleEventEndsTheChild(ConsoleEvent event) {
   const char* name = event == ConsoleEvent::kBreak ? "Ctrl+Break" : "Ctrl+C";
   const std::vector<std::string> child = {Helper(), "println", "started",
                                           "sleep", "5"};
-  Outcome runs[2];  // untimed, timed
-  for (Outcome& run : runs) {
+  Outcome untimed;
+  Outcome timed;
+  for (const bool timing : {false, true}) {
     bool raised = false;
     const Trigger press = {"started", [event, &raised](long pid) {
                              SleepFor(0.2);
                              raised = Raise(event, pid);
                            }};
-    run = &run == runs ? RunCommand(child, press) : RunTamsor(child, press);
+    (timing ? timed : untimed) =
+        timing ? RunTamsor(child, press) : RunCommand(child, press);
     ASSERT_TRUE(raised || UnderWine()) << name << " could not be raised";
     if (!raised) GTEST_SKIP() << "Wine cannot raise " << name;
   }
-  ExpectReportOnly(runs[1], Eol("started\n"), name,
-                   {runs[0].exit_code, runs[0].signal});
-  EXPECT_LT(ParseReport(runs[1].out).wall, 4.5)
+  ExpectReportOnly(timed, Eol("started\n"), name,
+                   {untimed.exit_code, untimed.signal});
+  EXPECT_LT(ParseReport(timed.out).wall, 4.5)
       << name << ": the child should have died";
-}
-
-ScratchFolder::ScratchFolder(const std::vector<std::string>& names) {
-  std::random_device device;
-  fs::path made;
-  std::error_code error;
-  do {
-    made = fs::temp_directory_path() /
-           ("tamsor-e2e-" + std::to_string(device() % 100000000));
-  } while (!fs::create_directory(made, error) && !error);
-  EXPECT_FALSE(error) << made.u8string() << ": " << error.message();
-  path_ = made.u8string();
-  for (const std::string& name : names) Add(name, "", false);
-}
-
-std::string ScratchFolder::Add(const std::string& name, const std::string& text,
-                               bool executable) {
-  const fs::path file = (fs::u8path(path_) / fs::u8path(name)).make_preferred();
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-  EXPECT_TRUE(fs::exists(file)) << name;
-  if (executable) {
-    fs::permissions(
-        file,
-        fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-        fs::perm_options::add);
-  }
-  return file.u8string();
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  fs::remove_all(fs::u8path(path_), ignored);
 }
 
 void ExpectOutcomes(const std::vector<OutcomeCase>& cases,

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "scratch_folder.h"
 
 namespace tamsor_e2e {
 
@@ -165,25 +166,6 @@ void ExpectReportOnly(const Outcome& outcome, const std::string& child_output,
 // child dies of it, and the timer outlives it, reports, and then ends as the
 // child ended untimed, so that its caller sees what it would see untimed.
 void ExpectConsoleEventEndsTheChild(ConsoleEvent event);
-
-// A scratch folder in the system's temporary folder with empty files of the
-// given names, removed with all it holds afterwards. Paths are UTF-8 with
-// the platform's separators.
-class ScratchFolder {
- public:
-  explicit ScratchFolder(const std::vector<std::string>& names);
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  // Adds a file holding `text`, executable when asked; returns its path.
-  // A name may be in a new subfolder.
-  std::string Add(const std::string& name, const std::string& text,
-                  bool executable);
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // A row of the tables of programs and lines with a clear outcome.
 struct OutcomeCase {

@@ -179,26 +179,39 @@ long long StartGrandchild(const char* self, const char* seconds) {
 #endif
 }
 
+#ifdef _WIN32
+// Runs `line` with creation `flags`, in `job` from its first instruction
+// where one is given, waits for it and returns its exit status; 93, saying
+// why, where it cannot start.
+int RunLine(std::string line, DWORD flags, HANDLE job) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE,
+                      flags | (job ? CREATE_SUSPENDED : 0), nullptr, nullptr,
+                      &startup, &process)) {
+    std::printf("cannot run: error %lu\n", GetLastError());
+    return 93;
+  }
+  if (job) {
+    AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 93;
+  GetExitCodeProcess(process.hProcess, &code);
+  return static_cast<int>(code);
+}
+#endif
+
 // Runs a copy of this program with argv[first..] as its operations, waits
 // for it and returns its exit status; 93 where it cannot start.
 int RunCopy(char** argv, int first, int argc, bool breakaway) {
 #ifdef _WIN32
   std::string line = std::string("\"") + argv[0] + "\"";
   for (int i = first; i < argc; ++i) line += std::string(" ") + argv[i];
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE,
-                      breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr,
-                      nullptr, &startup, &process)) {
-    std::printf("cannot run: error %lu\n", GetLastError());
-    return 93;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 93;
-  GetExitCodeProcess(process.hProcess, &code);
-  return static_cast<int>(code);
+  return RunLine(line, breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr);
 #else
   (void)argc;  // argv[argc] is null: the copy takes the rest as it is
   (void)breakaway;
@@ -232,29 +245,6 @@ void PrintWideArguments(int op) {
     std::printf(">\n");
   }
   LocalFree(wide);
-}
-
-// Runs argv[first..] in a new job that forbids breakaway, as a CI runner's
-// or a service's may; returns its exit status, 93 where it cannot start.
-int RunInStrictJob(char** argv, int first, int argc) {
-  std::string line;
-  for (int i = first; i < argc; ++i) line += std::string(" ") + argv[i];
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (!job ||
-      !CreateProcessA(nullptr, &line[1], nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)) {
-    return 93;
-  }
-  AssignProcessToJobObject(job, process.hProcess);
-  ResumeThread(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 93;
-  GetExitCodeProcess(process.hProcess, &code);
-  return static_cast<int>(code);
 }
 
 BOOL WINAPI Survive(DWORD) { return TRUE; }
@@ -422,8 +412,11 @@ int main(int argc, char** argv) {
       IsProcessInJob(GetCurrentProcess(), nullptr, &in_job);
       std::printf("in_job=%s\n", in_job ? "yes" : "no");
     } else if (op == "no-breakaway-job") {
+      // A new job forbids breakaway, as a CI runner's or a service's may.
+      std::string line;
+      for (int j = i + 1; j < argc; ++j) line += std::string(" ") + argv[j];
       std::fflush(stdout);
-      return RunInStrictJob(argv, i + 1, argc);
+      return RunLine(line.substr(1), 0, CreateJobObjectW(nullptr, nullptr));
     } else if (op == "run-breakaway") {
       std::fflush(stdout);
       return RunCopy(argv, i + 1, argc, true);

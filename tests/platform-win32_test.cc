@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_folder.h"
 #include "tamsor.h"
 #include "test_support.h"
 
@@ -21,11 +22,6 @@ namespace fs = std::filesystem;
 
 ::FILETIME Count(uint64_t ticks) {
   return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-uint64_t Ticks(const FILETIME& count) {
-  return (static_cast<uint64_t>(count.dwHighDateTime) << 32) |
-         count.dwLowDateTime;
 }
 
 TEST(TreeTimes, AreTheJobsTotalsButNeverBelowTheChildsOwn) {
@@ -90,31 +86,11 @@ TEST(ChildTimes, TellsUserTimeFromKernelTime) {
   CloseHandle(empty_job);
 }
 
-// A folder of the system's temporary folder, removed afterwards.
-class Scratch {
- public:
-  Scratch() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ =
-        fs::path(temp) / ("tamsor-unit-" + std::to_string(GetTickCount64()));
-    fs::create_directories(path_);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  fs::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
 // An MZ header that points at `offset`, where `signature` stands.
-void WriteImage(const fs::path& path, uint32_t offset, const char* signature) {
-  std::fstream file(path, std::ios::binary | std::ios::out | std::ios::trunc);
+void WriteImage(const std::string& path, uint32_t offset,
+                const char* signature) {
+  std::fstream file(fs::u8path(path),
+                    std::ios::binary | std::ios::out | std::ios::trunc);
   char head[64] = {'M', 'Z'};
   for (int i = 0; i < 4; ++i) head[60 + i] = static_cast<char>(offset >> 8 * i);
   file.write(head, sizeof head);
@@ -125,7 +101,8 @@ void WriteImage(const fs::path& path, uint32_t offset, const char* signature) {
 // The loader finds the PE header wherever the MZ header points: other
 // linkers place it past 0x80, where MinGW's is.
 TEST(FindBatchFile, AProgramImageIsAProgramWhateverItsName) {
-  const Scratch folder;
+  ScratchFolder folder({});
+  const std::string file = folder.Add("image.bat", "", false);
   const struct {
     uint32_t offset;
     const char* signature;
@@ -138,7 +115,6 @@ TEST(FindBatchFile, AProgramImageIsAProgramWhateverItsName) {
       {0x100, "PX\0\0", Found::kNothing},  // "MZ" but no image
   };
   for (const auto& c : cases) {
-    const fs::path file = folder / "image.bat";
     WriteImage(file, c.offset, c.signature);
     static wchar_t path[kPathSize];
     HANDLE held = nullptr;
@@ -152,11 +128,11 @@ TEST(FindBatchFile, AProgramImageIsAProgramWhateverItsName) {
 // start, nothing can be put in its place (a batch file would be started as
 // the program, and read by cmd.exe); once started, it is let go.
 TEST(PrepareCommand, HoldsTheProgramExaminedUntilItIsStarted) {
-  const Scratch folder;
-  const fs::path examined = folder / "race.bat";
-  const fs::path other = folder / "other.bat";
+  ScratchFolder folder({});
+  const fs::path examined = fs::u8path(folder.path()) / "race.bat";
+  const fs::path other =
+      fs::u8path(folder.Add("other.bat", "@echo INJECTED\r\n", false));
   fs::copy_file(fs::u8path(TAMSOR_HELPER), examined);
-  std::ofstream(other) << "@echo INJECTED\r\n";
   Argv argv({"tamsor", examined.u8string(), "exit", "7"});
   Command* command = PrepareCommand(argv.argc(), argv.argv());
   ASSERT_NE(command, nullptr);

@@ -10,7 +10,7 @@
 namespace tamsor {
 namespace {
 
-FILETIME Ticks(uint64_t count) {
+FILETIME FromTicks(uint64_t count) {
   return FILETIME{static_cast<uint32_t>(count),
                   static_cast<uint32_t>(count >> 32)};
 }
@@ -37,7 +37,8 @@ TEST(FILETIME2Second, TruncatesToWholeMillisecondsAndKeepsDays) {
       {uint64_t{10} * 864000000000 + 10000, "864000.001"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ThreeDecimals(Tamsor::FILETIME2Second(Ticks(c.ticks))), c.seconds)
+    EXPECT_EQ(ThreeDecimals(Tamsor::FILETIME2Second(FromTicks(c.ticks))),
+              c.seconds)
         << c.ticks;
   }
 }
@@ -48,7 +49,8 @@ TEST(SetUSRTime, PrintedRealIsPrintedUserPlusSys) {
                                    65535, 86399999, 86400001, 123456789};
   for (uint64_t user : milliseconds) {
     for (uint64_t sys : milliseconds) {
-      Tamsor::SetUSRTime(Ticks(sys * 10000 + 9999), Ticks(user * 10000 + 5));
+      Tamsor::SetUSRTime(FromTicks(sys * 10000 + 9999),
+                         FromTicks(user * 10000 + 5));
       const double printed_user = std::stod(ThreeDecimals(Tamsor::usertime));
       const double printed_sys = std::stod(ThreeDecimals(Tamsor::systime));
       EXPECT_EQ(ThreeDecimals(Tamsor::realtime),
@@ -93,7 +95,7 @@ TEST(Report, PrintsALineBreakAndFourAlignedLines) {
   };
   for (const auto& c : cases) {
     Tamsor::walltime = c.wall;
-    Tamsor::SetUSRTime(Ticks(c.kernel_ticks), Ticks(c.user_ticks));
+    Tamsor::SetUSRTime(FromTicks(c.kernel_ticks), FromTicks(c.user_ticks));
     EXPECT_EQ(Captured([](FILE* f) { Tamsor::Report(f); }), c.text);
   }
 }
